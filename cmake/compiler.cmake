@@ -1,0 +1,29 @@
+# Flags shared by every target. Floats must round the same natively and on
+# i686: SSE arithmetic (no x87 excess precision), no contraction, no fast-math.
+function(fendrix_set_flags target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /fp:precise /permissive- /utf-8)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      target_compile_options(${target} PRIVATE /arch:SSE2)
+    endif()
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -ffp-contract=off -fno-fast-math)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
+    endif()
+    if(FENDRIX_SANITIZE AND NOT WIN32)
+      target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer)
+      target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    endif()
+  endif()
+endfunction()
+
+# Windows programs and the plug-in carry their runtime statically, so that they
+# import nothing but system DLLs.
+function(fendrix_static_runtime target)
+  if(MINGW)
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  elseif(MSVC)
+    set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+  endif()
+endfunction()

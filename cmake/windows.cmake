@@ -1,0 +1,68 @@
+# Windows targets: hook engine, plug-in core and binary, testbed.
+include(cmake/testbed_ld.cmake)
+
+add_subdirectory(hook)
+
+# Everything of the plug-in that is not part of the pure model.
+file(GLOB fendrix_core_sources CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/plugin/*.cpp ${CMAKE_SOURCE_DIR}/host/*.cpp
+  ${CMAKE_SOURCE_DIR}/contacts/*.cpp ${CMAKE_SOURCE_DIR}/mesh/*.cpp
+  ${CMAKE_SOURCE_DIR}/panel/*.cpp ${CMAKE_SOURCE_DIR}/damage/*.cpp)
+get_target_property(model_sources fendrix_pure SOURCES)
+foreach(src IN LISTS model_sources)
+  list(REMOVE_ITEM fendrix_core_sources ${CMAKE_SOURCE_DIR}/${src})
+endforeach()
+list(REMOVE_ITEM fendrix_core_sources ${CMAKE_SOURCE_DIR}/plugin/dllmain.cpp)
+
+add_library(fendrix_core STATIC ${fendrix_core_sources})
+target_include_directories(fendrix_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(fendrix_core PUBLIC fendrix_pure fendrix_hook)
+fendrix_set_flags(fendrix_core)
+
+# The plug-in: a DLL named FendrixVC.asi that exports nothing.
+add_library(FendrixVC SHARED plugin/dllmain.cpp)
+set_target_properties(FendrixVC PROPERTIES PREFIX "" SUFFIX ".asi" OUTPUT_NAME FendrixVC)
+target_link_libraries(FendrixVC PRIVATE fendrix_core)
+fendrix_set_flags(FendrixVC)
+fendrix_static_runtime(FendrixVC)
+if(MINGW)
+  target_link_options(FendrixVC PRIVATE -Wl,--exclude-all-symbols)
+endif()
+
+# The testbed: an executable whose own image covers the game's address range.
+if(MINGW)
+  set(FENDRIX_TESTBED_LD ${CMAKE_BINARY_DIR}/testbed.ld)
+  fendrix_testbed_linker_script(${FENDRIX_TESTBED_LD})
+endif()
+
+file(GLOB testbed_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/testbed/*.cpp)
+list(REMOVE_ITEM testbed_sources ${CMAKE_SOURCE_DIR}/testbed/main.cpp)
+add_library(testbed_host STATIC ${testbed_sources})
+target_include_directories(testbed_host PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(testbed_host PUBLIC fendrix_pure)
+fendrix_set_flags(testbed_host)
+
+# Links a program as a testbed image: fixed base 0x400000, the host range reserved.
+function(fendrix_testbed_image target)
+  fendrix_static_runtime(${target})
+  if(MINGW)
+    target_link_options(${target} PRIVATE -Wl,-T,${FENDRIX_TESTBED_LD} -Wl,--image-base,0x400000
+                        -Wl,--disable-dynamicbase)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${FENDRIX_TESTBED_LD})
+  endif()
+endfunction()
+
+add_executable(testbed testbed/main.cpp)
+target_link_libraries(testbed PRIVATE testbed_host)
+fendrix_set_flags(testbed)
+fendrix_testbed_image(testbed)
+add_dependencies(testbed FendrixVC)
+
+# The same program at another image base, for the host-identity checks.
+add_executable(testbed_rebased testbed/main.cpp)
+target_link_libraries(testbed_rebased PRIVATE testbed_host)
+fendrix_set_flags(testbed_rebased)
+fendrix_static_runtime(testbed_rebased)
+if(MINGW)
+  target_link_options(testbed_rebased PRIVATE -Wl,--image-base,0x10000000 -Wl,--disable-dynamicbase)
+endif()
