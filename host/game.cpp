@@ -1,0 +1,7 @@
+#include "host/game.h"
+
+namespace game {
+
+std::uint32_t morphOffset = 0;
+
+} // namespace game

@@ -1,0 +1,31 @@
+#pragma once
+// The plug-in's log: plain lines through the C runtime, phase markers through
+// the operating system's file calls (flushed, so the last one survives a crash).
+#include <cstddef>
+#include <cstdio>
+
+namespace fendrix {
+
+// Remembers where the log lives; written once at start-up.
+void setLogPath(const char* path);
+const char* logPath();
+
+// Appends one line (text mode: the newline becomes CR LF). A log that cannot
+// be opened loses the line.
+void logLine(const char* text);
+
+// Formats into a buffer of Size bytes (cut and always terminated), then logs it.
+template <std::size_t Size, typename... Args> void logFormat(const char* format, Args... args) {
+    char buffer[Size];
+    std::snprintf(buffer, sizeof buffer, format, args...);
+    logLine(buffer);
+}
+
+// Sets the current phase; writes it to the log when forced or with Diagnostics on.
+void phaseMarker(const char* text, bool force = false);
+// Sets the current phase without writing anything.
+void phaseSet(const char* text);
+// The current phase, read by the crash handler without a lock.
+const char* currentPhase();
+
+} // namespace fendrix

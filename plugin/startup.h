@@ -1,0 +1,10 @@
+#pragma once
+// Start-up on process attach: paths, header line, settings, crash handler,
+// host identity checks and the three call-site redirections.
+
+namespace fendrix {
+
+// Runs once in the loader's thread; never fails towards the loader.
+void startup(void* module);
+
+} // namespace fendrix
