@@ -28,6 +28,8 @@ fendrix_static_runtime(FendrixVC)
 if(MINGW)
   target_link_options(FendrixVC PRIVATE -Wl,--exclude-all-symbols)
 endif()
+# The shipped INI goes beside the plug-in, as in a player's game folder.
+configure_file(${CMAKE_SOURCE_DIR}/plugin/FendrixVC.ini ${CMAKE_BINARY_DIR}/bin/FendrixVC.ini COPYONLY)
 
 # The testbed: an executable whose own image covers the game's address range.
 if(MINGW)

@@ -195,6 +195,14 @@ bool parseFloatText(const char* text, float& value) {
     return true;
 }
 
+std::vector<SettingKeyName> settingKeyNames() {
+    std::vector<SettingKeyName> names;
+    for (const Key& key : kKeys) {
+        names.push_back({key.section, key.name});
+    }
+    return names;
+}
+
 void readDiagnosticSwitches(Settings& out, const SettingsSource& source) {
     for (std::size_t i = 0; i < kDiagnosticKeys; ++i) {
         readKey(out, kKeys[i], source);

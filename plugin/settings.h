@@ -2,6 +2,7 @@
 // The read-only settings record, filled once at start-up from the INI file.
 // Field names are the INI keys.
 #include <cstdint>
+#include <vector>
 
 #include "contacts/impact_config.h"
 
@@ -62,6 +63,13 @@ void readDiagnosticSwitches(Settings& out, const SettingsSource& source);
 bool readEnabledSwitch(const SettingsSource& source);
 // Every other key, in reading order, after the host checks.
 void readRemainingSettings(Settings& out, const SettingsSource& source);
+
+// Section and name of every key, in reading order (for checking INI files).
+struct SettingKeyName {
+    const char* section;
+    const char* key;
+};
+std::vector<SettingKeyName> settingKeyNames();
 
 // The float rule: the whole text must convert to a finite number.
 bool parseFloatText(const char* text, float& value);

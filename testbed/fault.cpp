@@ -1,0 +1,82 @@
+#include "testbed/fault.h"
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "host/compiler.h"
+#include "testbed/host_image.h"
+
+namespace testbed {
+
+namespace {
+
+// Game code for the fault, in an unused stretch of the host range.
+constexpr std::uintptr_t kFaultRoutine = 0x401100;
+constexpr std::uintptr_t kEspSave = 0x401200;
+constexpr std::uintptr_t kTargetSave = 0x401204;
+
+#pragma pack(push, 1)
+struct MovImm32 {
+    std::uint8_t opcode;  // B8+r: mov r32, imm32
+    std::uint32_t value;
+};
+struct FaultRoutine {
+    std::uint8_t pushad = 0x60;                    // pushad
+    std::uint8_t movEspToMem[2] = {0x89, 0x25};    // mov [disp32], esp
+    std::uint32_t espSave = kEspSave;              //   disp32
+    MovImm32 eax{0xB8, kFaultRegisters.eax};       // mov eax, imm32
+    MovImm32 ebx{0xBB, kFaultRegisters.ebx};       // mov ebx, imm32
+    MovImm32 ecx{0xB9, kFaultRegisters.ecx};       // mov ecx, imm32
+    MovImm32 edx{0xBA, kFaultRegisters.edx};       // mov edx, imm32
+    MovImm32 esi{0xBE, kFaultRegisters.esi};       // mov esi, imm32
+    MovImm32 ebp{0xBD, kFaultRegisters.ebp};       // mov ebp, imm32
+    std::uint8_t movTargetToEdi[2] = {0x8B, 0x3D}; // mov edi, [disp32]
+    std::uint32_t targetSave = kTargetSave;        //   disp32
+    std::uint8_t storeEax[2] = {0x89, 0x07};       // mov [edi], eax   <- faults
+    std::uint8_t popad = 0x61;                     // popad
+    std::uint8_t ret = 0xC3;                       // ret
+};
+#pragma pack(pop)
+
+int gResolved = 0;
+
+LONG CALLBACK resolveFault(EXCEPTION_POINTERS* info) {
+    const auto address = reinterpret_cast<std::uintptr_t>(info->ExceptionRecord->ExceptionAddress);
+    if (address == faultInstruction()) {
+        info->ContextRecord->Eip += sizeof(FaultRoutine::storeEax);
+        ++gResolved;
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    // Exceptions raised on purpose by tests are continuable.
+    if ((info->ExceptionRecord->ExceptionFlags & EXCEPTION_NONCONTINUABLE) == 0 &&
+        info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION) {
+        ++gResolved;
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+} // namespace
+
+std::uintptr_t faultInstruction() { return kFaultRoutine + offsetof(FaultRoutine, storeEax); }
+
+std::uint32_t faultEsp() { return readValue<std::uint32_t>(kEspSave); }
+
+int resolvedExceptions() { return gResolved; }
+
+void installFaultRoutine() {
+    openHostImage();
+    writeValue(kFaultRoutine, FaultRoutine{});
+    FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<void*>(kFaultRoutine),
+                          sizeof(FaultRoutine));
+    constexpr ULONG kLastInChain = 0;
+    AddVectoredExceptionHandler(kLastInChain, resolveFault);
+}
+
+void raiseAccessViolation(std::uint32_t target) {
+    writeValue(kTargetSave, target);
+    reinterpret_cast<void(FX_CDECL*)()>(kFaultRoutine)();
+}
+
+} // namespace testbed
