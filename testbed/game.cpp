@@ -4,6 +4,7 @@
 
 #include "host/addresses.h"
 #include "host/compiler.h"
+#include "testbed/engine_geometry.h"
 #include "testbed/host_image.h"
 
 namespace testbed {
@@ -101,6 +102,7 @@ void installGame() {
     installRoutine(addr::kGetDoorStatus, fn(&getDoorStatus));
     installRoutine(addr::kSetDoorStatus, fn(&setDoorStatus));
     installRoutine(addr::kGetLightStatus, fn(&getLightStatus));
+    installEngineGeometry();
 }
 
 namespace {

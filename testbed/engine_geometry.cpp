@@ -1,0 +1,7 @@
+#include "testbed/engine_geometry.h"
+
+namespace testbed {
+
+void installEngineGeometry() {}
+
+} // namespace testbed
