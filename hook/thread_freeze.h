@@ -1,0 +1,33 @@
+#pragma once
+// Holds every other thread of the process still while code is being patched.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace hook {
+
+class InstructionPointerMap {
+  public:
+    // Where a thread stopped at `eip` should go on, or `eip` itself.
+    virtual std::uintptr_t map(std::uintptr_t eip) const = 0;
+
+  protected:
+    ~InstructionPointerMap() = default;
+};
+
+class ThreadFreeze {
+  public:
+    ThreadFreeze();  // suspends every other thread of the process
+    ~ThreadFreeze(); // resumes them
+    ThreadFreeze(const ThreadFreeze&) = delete;
+    ThreadFreeze& operator=(const ThreadFreeze&) = delete;
+
+    void moveInstructionPointers(const InstructionPointerMap& map) const;
+    std::size_t suspendedCount() const { return threads_.size(); }
+
+  private:
+    std::vector<void*> threads_; // thread handles, suspended once each
+};
+
+} // namespace hook

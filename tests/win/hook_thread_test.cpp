@@ -1,0 +1,177 @@
+// A thread stopped inside bytes that the engine changes goes on at the same
+// instruction elsewhere: into the trampoline on enable, back into the routine on
+// disable and remove.
+#include "hook/hook_api.h"
+
+#include "hook_code_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using hooktest::CodeBuffer;
+
+// clang-format off
+// eax ? (eax + 7) * 3 : 99, with the input in EAX.
+const std::vector<std::uint8_t> kRoutine = {
+    0x85, 0xC0,                   //  0: test eax,eax
+    0x74, 0x0B,                   //  2: jz 15
+    0x83, 0xC0, 0x07,             //  4: add eax,7
+    0x6B, 0xC0, 0x03,             //  7: imul eax,eax,3
+    0xC3,                         // 10: ret
+    0xCC, 0xCC, 0xCC, 0xCC,       // 11: padding
+    0xB8, 0x63, 0x00, 0x00, 0x00, // 15: mov eax,99
+    0xC3,                         // 20: ret
+};
+// Its trampoline: test (0), jz widened to 6 bytes (2), add (8), jmp back (11).
+// clang-format on
+
+constexpr std::uint8_t kPushEax = 0x50;
+constexpr std::uint8_t kMovEaxImm32 = 0xB8;
+constexpr std::uint8_t kCallEax[] = {0xFF, 0xD0};
+constexpr std::uint8_t kRet = 0xC3;
+constexpr DWORD kZeroFlag = 0x40; // EFLAGS.ZF
+constexpr DWORD kFrameRoom = 256; // below the new thread's stack pointer
+constexpr DWORD kStackAlignment = 16;
+constexpr DWORD kWaitMilliseconds = 10000;
+
+// push eax; mov eax, ExitThread; call eax: the routine's result becomes the exit code.
+std::vector<std::uint8_t> exitStub() {
+    const auto exitThread = reinterpret_cast<std::uintptr_t>(&ExitThread);
+    std::vector<std::uint8_t> code = {kPushEax, kMovEaxImm32, 0, 0, 0, 0};
+    std::memcpy(&code[2], &exitThread, sizeof(std::uint32_t));
+    code.insert(code.end(), std::begin(kCallEax), std::end(kCallEax));
+    return code;
+}
+
+DWORD WINAPI neverRuns(LPVOID) {
+    return 0;
+}
+
+enum class Operation { Enable, Disable, Remove, RemoveDisabled };
+
+struct ParkCase {
+    const char* name;
+    Operation operation;
+    bool parkedInTrampoline;
+    int parkedAt;
+    bool movedToTrampoline;
+    int movedTo;
+    DWORD eax;
+    bool zeroFlag;
+    DWORD result;
+};
+
+// clang-format off
+const ParkCase kParkCases[] = {
+    {"enable: at add",              Operation::Enable,  false, 4,  true,  8,  5,  false, 36},
+    {"enable: at jz, not taken",    Operation::Enable,  false, 2,  true,  2,  5,  false, 36},
+    {"enable: at jz, taken",        Operation::Enable,  false, 2,  true,  2,  0,  true,  99},
+    {"enable: at the entry",        Operation::Enable,  false, 0,  true,  0,  5,  false, 36},
+    {"enable: past the patch",      Operation::Enable,  false, 7,  false, 7,  12, false, 36},
+    {"disable: at add",             Operation::Disable, true,  8,  false, 4,  5,  false, 36},
+    {"disable: at the jump back",   Operation::Disable, true,  11, false, 7,  12, false, 36},
+    {"disable: at jz, taken",       Operation::Disable, true,  2,  false, 2,  0,  true,  99},
+    {"remove: at add",              Operation::Remove,  true,  8,  false, 4,  5,  false, 36},
+    {"remove disabled: at add",     Operation::RemoveDisabled, true, 8, false, 4, 5, false, 36},
+};
+// clang-format on
+
+class HookThreadMove : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(MH_Initialize(), MH_OK); }
+    void TearDown() override { EXPECT_EQ(MH_Uninitialize(), MH_OK); }
+
+    CodeBuffer buffer;
+};
+
+// A thread that has not started yet, set to begin at `at` with the given
+// registers and to exit with EAX when the routine returns.
+HANDLE parkThread(const std::uint8_t* at, const std::uint8_t* exit, DWORD eax, bool zeroFlag) {
+    HANDLE thread = CreateThread(nullptr, 0, neverRuns, nullptr, CREATE_SUSPENDED, nullptr);
+    if (thread == nullptr) {
+        return nullptr;
+    }
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_FULL;
+    if (!GetThreadContext(thread, &context)) {
+        TerminateThread(thread, 0);
+        CloseHandle(thread);
+        return nullptr;
+    }
+    const DWORD frame = (context.Esp - kFrameRoom) & ~(kStackAlignment - 1);
+    const auto returnAddress = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(exit));
+    std::memcpy(reinterpret_cast<void*>(static_cast<std::uintptr_t>(frame)), &returnAddress,
+                sizeof returnAddress);
+    context.Esp = frame;
+    context.Eip = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(at));
+    context.Eax = eax;
+    context.EFlags = zeroFlag ? (context.EFlags | kZeroFlag) : (context.EFlags & ~kZeroFlag);
+    SetThreadContext(thread, &context);
+    return thread;
+}
+
+DWORD instructionPointer(HANDLE thread) {
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    return GetThreadContext(thread, &context) ? context.Eip : 0;
+}
+
+TEST_F(HookThreadMove, ParkedThreadGoesOnAtTheSameInstruction) {
+    for (const ParkCase& c : kParkCases) {
+        SCOPED_TRACE(c.name);
+        std::uint8_t* target = buffer.put(kRoutine);
+        std::uint8_t* detour = buffer.put({kRet});
+        std::uint8_t* exit = buffer.put(exitStub());
+        void* original = nullptr;
+        ASSERT_EQ(MH_CreateHook(target, detour, &original), MH_OK);
+        auto* trampoline = static_cast<std::uint8_t*>(original);
+        if (c.operation != Operation::Enable) {
+            ASSERT_EQ(MH_EnableHook(target), MH_OK);
+        }
+        if (c.operation == Operation::RemoveDisabled) {
+            ASSERT_EQ(MH_DisableHook(target), MH_OK);
+        }
+
+        const std::uint8_t* parked = (c.parkedInTrampoline ? trampoline : target) + c.parkedAt;
+        HANDLE thread = parkThread(parked, exit, c.eax, c.zeroFlag);
+        ASSERT_NE(thread, nullptr);
+        ASSERT_EQ(instructionPointer(thread), reinterpret_cast<std::uintptr_t>(parked));
+
+        switch (c.operation) {
+        case Operation::Enable:
+            EXPECT_EQ(MH_EnableHook(target), MH_OK);
+            break;
+        case Operation::Disable:
+            EXPECT_EQ(MH_DisableHook(target), MH_OK);
+            break;
+        case Operation::Remove:
+        case Operation::RemoveDisabled:
+            EXPECT_EQ(MH_RemoveHook(target), MH_OK);
+            break;
+        }
+
+        const std::uint8_t* expected = (c.movedToTrampoline ? trampoline : target) + c.movedTo;
+        const DWORD eip = instructionPointer(thread);
+        EXPECT_EQ(eip, reinterpret_cast<std::uintptr_t>(expected));
+        if (eip == reinterpret_cast<std::uintptr_t>(expected)) {
+            ResumeThread(thread);
+            ASSERT_EQ(WaitForSingleObject(thread, kWaitMilliseconds), WAIT_OBJECT_0);
+            DWORD exitCode = 0;
+            GetExitCodeThread(thread, &exitCode);
+            EXPECT_EQ(exitCode, c.result);
+        } else {
+            TerminateThread(thread, 0); // running on would crash the test program
+        }
+        CloseHandle(thread);
+        if (c.operation == Operation::Enable || c.operation == Operation::Disable) {
+            EXPECT_EQ(MH_RemoveHook(target), MH_OK);
+        }
+    }
+}
+
+} // namespace
