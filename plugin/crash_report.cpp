@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "plugin/format.h"
 #include "plugin/log.h"
 #include "plugin/paths.h"
 
@@ -68,14 +69,14 @@ LONG CALLBACK crashHandler(EXCEPTION_POINTERS* info) {
     const auto address = reinterpret_cast<std::uintptr_t>(record->ExceptionAddress);
 
     char line[kReportLineSize];
-    std::snprintf(line, sizeof line,
+    formatBounded(line, sizeof line,
                   "EXCEPTION code=%08lX address=%p module=%s offset=%08lX phase=%s access=%lu "
                   "target=%08lX ESP=%08lX",
                   static_cast<unsigned long>(record->ExceptionCode), record->ExceptionAddress,
                   moduleName, static_cast<unsigned long>(address - moduleBase), phase, access,
                   target, static_cast<unsigned long>(context->Esp));
     phaseMarker(line, true);
-    std::snprintf(line, sizeof line,
+    formatBounded(line, sizeof line,
                   "REGISTERS EAX=%08lX EBX=%08lX ECX=%08lX EDX=%08lX ESI=%08lX EDI=%08lX EBP=%08lX",
                   static_cast<unsigned long>(context->Eax), static_cast<unsigned long>(context->Ebx),
                   static_cast<unsigned long>(context->Ecx), static_cast<unsigned long>(context->Edx),

@@ -2,7 +2,8 @@
 // The plug-in's log: plain lines through the C runtime, phase markers through
 // the operating system's file calls (flushed, so the last one survives a crash).
 #include <cstddef>
-#include <cstdio>
+
+#include "plugin/format.h"
 
 namespace fendrix {
 
@@ -17,7 +18,7 @@ void logLine(const char* text);
 // Formats into a buffer of Size bytes (cut and always terminated), then logs it.
 template <std::size_t Size, typename... Args> void logFormat(const char* format, Args... args) {
     char buffer[Size];
-    std::snprintf(buffer, sizeof buffer, format, args...);
+    formatBounded(buffer, sizeof buffer, format, args...);
     logLine(buffer);
 }
 

@@ -40,6 +40,7 @@ struct FaultRoutine {
 #pragma pack(pop)
 
 int gResolved = 0;
+bool gRaising = false;
 
 LONG CALLBACK resolveFault(EXCEPTION_POINTERS* info) {
     const auto address = reinterpret_cast<std::uintptr_t>(info->ExceptionRecord->ExceptionAddress);
@@ -48,9 +49,12 @@ LONG CALLBACK resolveFault(EXCEPTION_POINTERS* info) {
         ++gResolved;
         return EXCEPTION_CONTINUE_EXECUTION;
     }
-    // Exceptions raised on purpose by tests are continuable.
-    if ((info->ExceptionRecord->ExceptionFlags & EXCEPTION_NONCONTINUABLE) == 0 &&
-        info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION) {
+    if (gRaising) {
+        // Wine reports a breakpoint one byte before the address it was raised
+        // at (where an int3 would be); continue at the raising address.
+        if (info->ExceptionRecord->ExceptionCode == EXCEPTION_BREAKPOINT) {
+            info->ContextRecord->Eip = static_cast<DWORD>(address);
+        }
         ++gResolved;
         return EXCEPTION_CONTINUE_EXECUTION;
     }
@@ -72,6 +76,13 @@ void installFaultRoutine() {
                           sizeof(FaultRoutine));
     constexpr ULONG kLastInChain = 0;
     AddVectoredExceptionHandler(kLastInChain, resolveFault);
+}
+
+void raiseContinuable(unsigned long code, unsigned long parameterCount,
+                      const std::uintptr_t* parameters) {
+    gRaising = true;
+    RaiseException(code, 0, parameterCount, reinterpret_cast<const ULONG_PTR*>(parameters));
+    gRaising = false;
 }
 
 void raiseAccessViolation(std::uint32_t target) {
