@@ -244,4 +244,40 @@ TEST(HookDecoder, EveryJccOpcodeCarriesItsCondition) {
     }
 }
 
+TEST(HookDecoder, LengthNeedsExactlyTheInstructionsBytes) {
+    // Every two-byte start, with tails that make ModRM, SIB and displacement
+    // forms differ: a decoded instruction decodes the same from exactly its own
+    // bytes and is truncated one byte short.
+    const std::uint8_t tails[][hook::x86::kMaxInstructionLength] = {
+        {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+        {0x04, 0x25, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB},
+        {0x84, 0x24, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB},
+        {0x45, 0x08, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB},
+        {0xC1, 0xF8, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB},
+    };
+    constexpr int kByteValues = 256;
+    int decoded = 0;
+    for (const auto& tail : tails) {
+        for (int first = 0; first < kByteValues; ++first) {
+            for (int second = 0; second < kByteValues; ++second) {
+                std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(first),
+                                                   static_cast<std::uint8_t>(second)};
+                bytes.insert(bytes.end(), std::begin(tail), std::end(tail));
+                const auto insn = hook::x86::decode(bytes);
+                if (insn.length == 0) {
+                    continue;
+                }
+                ++decoded;
+                ASSERT_LE(insn.length, hook::x86::kMaxInstructionLength);
+                const std::span<const std::uint8_t> all(bytes);
+                ASSERT_EQ(hook::x86::decode(all.first(insn.length)).length, insn.length)
+                    << std::hex << first << " " << second;
+                ASSERT_EQ(hook::x86::decode(all.first(insn.length - 1u)).flow, Flow::Truncated)
+                    << std::hex << first << " " << second;
+            }
+        }
+    }
+    EXPECT_GT(decoded, 0);
+}
+
 } // namespace

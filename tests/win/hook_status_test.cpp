@@ -1,5 +1,6 @@
 // Every status of the MinHook calls, as MinHook defines them, and the texts.
 #include "hook/hook_api.h"
+#include "host/compiler.h"
 
 #include "hook_code_buffer.h"
 
@@ -252,7 +253,7 @@ TEST_F(HookStatus, RemoveFreesTheTrampoline) {
     void* secondTrampoline = nullptr;
     ASSERT_EQ(MH_CreateHook(target, detour, &firstTrampoline), MH_OK);
     ASSERT_EQ(MH_CreateHook(second, detour, &secondTrampoline), MH_OK);
-    using Routine = int(__cdecl*)(int);
+    using Routine = int(FX_CDECL*)(int);
     ASSERT_EQ(MH_RemoveHook(target), MH_OK);
     EXPECT_EQ(reinterpret_cast<Routine>(secondTrampoline)(5), 12) << "the other hook's survives";
     ASSERT_EQ(MH_EnableHook(second), MH_OK);
