@@ -1,7 +1,6 @@
 #pragma once
 // Holds every other thread of the process still while code is being patched.
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -24,7 +23,6 @@ class ThreadFreeze {
     ThreadFreeze& operator=(const ThreadFreeze&) = delete;
 
     void moveInstructionPointers(const InstructionPointerMap& map) const;
-    std::size_t suspendedCount() const { return threads_.size(); }
 
   private:
     std::vector<void*> threads_; // thread handles, suspended once each

@@ -22,8 +22,6 @@ class TrampolinePool {
     // Frees every block.
     void releaseAll();
 
-    std::size_t blockCount() const { return blocks_.size(); }
-
   private:
     struct Block {
         std::uint8_t* base;
