@@ -1,6 +1,7 @@
 // Hooks on hand-written routines with real prologues and the host's member
 // calling convention: calls through the hook and through the trampoline give
 // the unhooked results, and disable and remove leave the bytes as they were.
+#include "hook/branch_encoding.h"
 #include "hook/hook_api.h"
 #include "host/compiler.h"
 
@@ -22,7 +23,6 @@ struct Object {
 };
 constexpr int kObjectValue = 1000;
 constexpr int kNoRel32 = -1;
-constexpr std::uint8_t kJmpRel32 = 0xE9;
 
 using PlainRoutine = int(FX_CDECL*)(int);
 using MemberRoutine = int(FX_MEMBER*)(Object*, FX_MEMBER_EDX, int);
@@ -145,10 +145,11 @@ TEST_F(HookEngine, ProloguesRunUnchangedThroughHookAndTrampoline) {
         expectCalls(c, target, 0);
 
         ASSERT_EQ(MH_EnableHook(target), MH_OK);
-        EXPECT_EQ(target[0], kJmpRel32);
-        std::int32_t rel = 0;
-        std::memcpy(&rel, target + 1, sizeof rel);
-        EXPECT_EQ(target + 5 + rel, reinterpret_cast<std::uint8_t*>(detourFor(c.convention)));
+        EXPECT_EQ(target[0], hook::kJumpRel32Opcode);
+        hook::JumpRel32 patch{};
+        std::memcpy(&patch, target, sizeof patch);
+        EXPECT_EQ(target + sizeof patch + patch.rel,
+                  reinterpret_cast<std::uint8_t*>(detourFor(c.convention)));
         expectCalls(c, target, 1);
         expectCalls(c, g_original, 0);
 

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <vector>
 
 namespace {
@@ -31,22 +30,27 @@ const std::vector<std::uint8_t> kRoutine = {
 // Its trampoline: test (0), jz widened to 6 bytes (2), add (8), jmp back (11).
 // clang-format on
 
-constexpr std::uint8_t kPushEax = 0x50;
-constexpr std::uint8_t kMovEaxImm32 = 0xB8;
-constexpr std::uint8_t kCallEax[] = {0xFF, 0xD0};
-constexpr std::uint8_t kRet = 0xC3;
 constexpr DWORD kZeroFlag = 0x40; // EFLAGS.ZF
 constexpr DWORD kFrameRoom = 256; // below the new thread's stack pointer
 constexpr DWORD kStackAlignment = 16;
 constexpr DWORD kWaitMilliseconds = 10000;
+constexpr std::uint8_t kRet = 0xC3;
 
-// push eax; mov eax, ExitThread; call eax: the routine's result becomes the exit code.
+#pragma pack(push, 1)
+// Where the parked routine returns to: its result becomes the thread's exit code.
+struct ExitStub {
+    std::uint8_t pushEax = 0x50;            // 50: push eax
+    std::uint8_t movEaxImm32 = 0xB8;        // B8 id: mov eax, imm32
+    std::uint32_t exitThread = 0;           //   imm32 = ExitThread
+    std::uint8_t callEax[2] = {0xFF, 0xD0}; // FF /2: call eax
+};
+#pragma pack(pop)
+
 std::vector<std::uint8_t> exitStub() {
-    const auto exitThread = reinterpret_cast<std::uintptr_t>(&ExitThread);
-    std::vector<std::uint8_t> code = {kPushEax, kMovEaxImm32, 0, 0, 0, 0};
-    std::memcpy(&code[2], &exitThread, sizeof(std::uint32_t));
-    code.insert(code.end(), std::begin(kCallEax), std::end(kCallEax));
-    return code;
+    ExitStub stub;
+    stub.exitThread = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&ExitThread));
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&stub);
+    return {bytes, bytes + sizeof stub};
 }
 
 DWORD WINAPI neverRuns(LPVOID) {
