@@ -1,5 +1,6 @@
 // The length decoder against objdump on real compiled code: every instruction
-// boundary objdump finds in the listings the build writes beside this program.
+// boundary objdump finds in the listings the build writes beside this program,
+// and the control-flow class its mnemonic names.
 #include "hook/x86_decoder.h"
 
 #include <windows.h>
@@ -8,11 +9,14 @@
 
 #include <cstdint>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
+
+using hook::x86::Flow;
 
 struct ListedInstruction {
     std::uint32_t address;
@@ -24,6 +28,7 @@ struct ListedInstruction {
 struct Comparison {
     std::size_t compared = 0;
     std::size_t mismatches = 0;
+    std::size_t branches = 0; // instructions objdump lists as anything but sequential
     std::string firstMismatches;
 };
 
@@ -64,6 +69,55 @@ bool parseLine(const std::string& line, ListedInstruction& out) {
     return !out.bytes.empty();
 }
 
+// The class of an objdump line by its mnemonic (AT&T syntax, prefixes skipped).
+Flow flowOfListing(const std::string& text) {
+    static const std::set<std::string> prefixes = {
+        "rep", "repz", "repnz", "repe", "repne", "lock",   "bnd",    "notrack", "cs",
+        "ds",  "ss",   "es",    "fs",   "gs",    "data16", "addr16", "data32",  "addr32"};
+    static const std::set<std::string> conditional = {"jo",  "jno", "jb",  "jae", "je", "jne",
+                                                      "jbe", "ja",  "js",  "jns", "jp", "jnp",
+                                                      "jl",  "jge", "jle", "jg"};
+    static const std::set<std::string> loops = {"loop", "loope", "loopne", "jecxz", "jcxz"};
+    static const std::set<std::string> returns = {"ret", "lret", "iret"};
+    static const std::set<std::string> traps = {"int3", "int1", "ud2"};
+    std::istringstream words(text);
+    std::string mnemonic, operand;
+    while (words >> mnemonic && prefixes.count(mnemonic) != 0) {
+    }
+    words >> operand;
+    mnemonic = mnemonic.substr(0, mnemonic.find(',')); // "je,pt": a branch hint
+    static const std::set<std::string> sizedForms = {"jmpw", "callw", "retw", "lretw", "iretw"};
+    if (sizedForms.count(mnemonic) != 0) {
+        mnemonic.pop_back(); // "jmpw": the 16-bit operand size of a 66 prefix
+    }
+    const bool indirect = !operand.empty() && operand.front() == '*';
+    if (mnemonic == "call") {
+        return indirect ? Flow::Sequential : Flow::Call;
+    }
+    if (mnemonic == "jmp") {
+        return indirect ? Flow::IndirectJump : Flow::Jump;
+    }
+    if (mnemonic == "ljmp") {
+        return indirect ? Flow::IndirectJump : Flow::FarJump;
+    }
+    if (conditional.count(mnemonic) != 0) {
+        return Flow::ConditionalJump;
+    }
+    if (loops.count(mnemonic) != 0) {
+        return Flow::Loop;
+    }
+    if (returns.count(mnemonic) != 0) {
+        return Flow::Return;
+    }
+    if (traps.count(mnemonic) != 0) {
+        return Flow::Trap;
+    }
+    if (mnemonic == "xbegin") {
+        return Flow::OtherRelative;
+    }
+    return Flow::Sequential;
+}
+
 // Runs of contiguous instructions: the decoder sees the bytes that follow each
 // instruction too, as it does in memory.
 void compareRun(const std::vector<ListedInstruction>& run, Comparison& result) {
@@ -75,16 +129,23 @@ void compareRun(const std::vector<ListedInstruction>& run, Comparison& result) {
     for (const auto& insn : run) {
         if (insn.decodable) {
             const auto code = std::span(stream).subspan(offset);
-            std::size_t length = hook::x86::decode(code).length;
+            const auto decoded = hook::x86::decode(code);
+            std::size_t length = decoded.length;
+            const Flow listed = flowOfListing(insn.text);
+            bool flowAgrees = decoded.flow == listed;
             if (insn.bytes.front() == kFwait && length == 1 && insn.bytes.size() > 1) {
                 length += hook::x86::decode(code.subspan(1)).length;
+                flowAgrees = true; // two instructions on one line
             }
             ++result.compared;
-            if (length != insn.bytes.size()) {
+            result.branches += listed != Flow::Sequential ? 1 : 0;
+            if (length != insn.bytes.size() || !flowAgrees) {
                 if (++result.mismatches <= kReportedMismatches) {
                     std::ostringstream report;
                     report << std::hex << insn.address << ": objdump " << insn.bytes.size()
-                           << " bytes, decoder " << std::dec << length << ": " << insn.text << "\n";
+                           << " bytes, decoder " << std::dec << length << " (flow "
+                           << static_cast<int>(decoded.flow) << " against "
+                           << static_cast<int>(listed) << "): " << insn.text << "\n";
                     result.firstMismatches += report.str();
                 }
             }
@@ -138,7 +199,7 @@ const ListingCase kListings[] = {
     {"testbed.dis", false, 1000},
 };
 
-TEST(HookDecoderObjdump, BoundariesMatchOnCompiledCode) {
+TEST(HookDecoderObjdump, BoundariesAndFlowMatchOnCompiledCode) {
 #if !defined(FENDRIX_OBJDUMP_LISTINGS)
     GTEST_SKIP() << "this build has no objdump to write listings";
 #endif
@@ -152,7 +213,9 @@ TEST(HookDecoderObjdump, BoundariesMatchOnCompiledCode) {
         const Comparison result = compareListing(listing);
         EXPECT_GE(result.compared, c.minimumSize);
         EXPECT_EQ(result.mismatches, 0u) << result.firstMismatches;
-        std::printf("%s: %zu instructions compared\n", c.file, result.compared);
+        EXPECT_GT(result.branches, 0u);
+        std::printf("%s: %zu instructions compared, %zu of them branches, returns or traps\n",
+                    c.file, result.compared, result.branches);
     }
 }
 
