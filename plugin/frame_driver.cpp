@@ -1,19 +1,186 @@
 #include "plugin/frame_driver.h"
 
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "contacts/contact_capture.h"
+#include "contacts/hit_processing.h"
+#include "contacts/host_math.h"
+#include "contacts/response.h"
+#include "contacts/tracking_table.h"
+#include "contacts/traffic.h"
+#include "host/game.h"
+#include "mesh/geometry_layout.h"
+#include "plugin/hook_install.h"
 #include "plugin/log.h"
+#include "plugin/settings.h"
 
 namespace fendrix {
 
 void* gameProcessSlot = nullptr;
 
 namespace {
+
 using HostRoutine = void(FX_CDECL*)();
+
+constexpr int kResetKey = VK_F7;
+constexpr SHORT kKeyDownBit = static_cast<SHORT>(0x8000);
+constexpr float kRepairRise = 25.0f; // a health rise above this is a repair
+constexpr std::int32_t kMaxPoolSlots = 10000;
+constexpr std::uint8_t kFreeSlotBit = 0x80;
+constexpr unsigned kHandleSlotShift = 8;
+constexpr std::int32_t kTrafficClass = 0;
+
+bool firstFrame = true;
+
+bool updateAllowed() {
+    return trackingTable != nullptr && !shutdownInProgress && game::vehiclePool() != nullptr &&
+           game::rwEngineInstance() != nullptr && !game::updateSuspended();
 }
 
+// The once-only layout probe; afterwards, whether it found a layout.
+bool geometryReady() {
+    if (!geometryLayoutProbed()) {
+        phaseMarker("geometry ABI: create runtime probe");
+        probeGeometryLayout();
+    }
+    return game::morphOffset != 0;
+}
+
+// Stale vehicles out; repaired vehicles lose their dents.
+void sweepTrackedVehicles() {
+    auto& records = trackingTable->records;
+    for (std::size_t i = 0; i < records.size();) {
+        TrackedVehicle& record = *records[i];
+        if (!isSameVehicle(record)) {
+            i = eraseTracked(i);
+            continue;
+        }
+        const float health = record.vehicle->health;
+        const float change = record.health - health;
+        record.healthLoss = change;
+        record.health = health;
+        if (std::isfinite(health) && change < -kRepairRise) {
+            resetDeformation(record);
+            record.healthLoss = 0.0f;
+        }
+        ++i;
+    }
+}
+
+// F7 on its press edge only; the key's "pressed since" bit is not used.
+bool resetKeyPressed() {
+    const bool down = (GetAsyncKeyState(kResetKey) & kKeyDownBit) != 0;
+    const bool pressed = down && trackingTable->resetKeyDown == 0;
+    trackingTable->resetKeyDown = down ? 1 : 0;
+    return pressed;
+}
+
+dent::Vec positionOf(const host::Vehicle* entity) { return toVec(entity->placement.pos); }
+
+// Traffic vehicles within range that have a contact worth a dent, in the order
+// they get processed.
+std::vector<dent::TrafficCandidate> trafficCandidates(dent::Vec centre, host::Vehicle* playerVehicle) {
+    std::vector<dent::TrafficCandidate> candidates;
+    const host::VehiclePool* pool = game::vehiclePool();
+    if (pool == nullptr || pool->flags == nullptr || pool->size < 1 || pool->size > kMaxPoolSlots) {
+        return candidates;
+    }
+    const void* linked = playerVehicle != nullptr ? playerVehicle->linkedEntity : nullptr;
+    for (std::int32_t slot = 0; slot < pool->size; ++slot) {
+        const std::uint8_t flags = pool->flags[slot];
+        if ((flags & kFreeSlotBit) != 0) {
+            continue;
+        }
+        const std::int32_t handle = (slot << kHandleSlotShift) | flags;
+        host::Vehicle* vehicle = game::vehicleByRef(handle);
+        if (vehicle == nullptr || vehicle == playerVehicle) {
+            continue;
+        }
+        if (vehicle->vehicleClass != kTrafficClass || vehicle->rwObject == nullptr) {
+            continue;
+        }
+        const dent::Vec position = positionOf(vehicle);
+        if (!dent::isFinite(position) || !dent::inTrafficRange(position, centre, settings.NPCRange)) {
+            continue;
+        }
+        const dent::Contact* entry = contactQueue.find(vehicle, handle, vehicle->rwObject);
+        if (entry == nullptr) {
+            continue;
+        }
+        if (!(dent::response(entry->impulse, vehicle->mass, settings.impact).depth > 0.0f)) {
+            continue;
+        }
+        const dent::Vec d = position - centre;
+        dent::TrafficCandidate candidate;
+        candidate.vehicle = vehicle;
+        candidate.distanceSq = (d.x * d.x + d.y * d.y) + d.z * d.z;
+        candidate.linked = vehicle == linked;
+        candidate.handle = handle;
+        candidates.push_back(candidate);
+    }
+    std::sort(candidates.begin(), candidates.end(), dent::trafficPriority);
+    return candidates;
+}
+
+void update() {
+    if (!geometryReady()) {
+        return;
+    }
+    sweepTrackedVehicles();
+    host::Vehicle* playerVehicle = game::playerVehicle();
+    const bool reset = resetKeyPressed();
+
+    dent::Vec centre;
+    if (playerVehicle != nullptr) {
+        processHit(playerVehicle, true, reset, playerVehicle);
+        if (!settings.AffectNPCs) {
+            return;
+        }
+        centre = positionOf(playerVehicle);
+    } else {
+        if (!settings.AffectNPCs) {
+            return;
+        }
+        const host::Vehicle* ped = game::playerPed();
+        if (ped == nullptr) {
+            return;
+        }
+        centre = positionOf(ped);
+    }
+    if (!dent::isFinite(centre)) {
+        return;
+    }
+    const std::vector<dent::TrafficCandidate> candidates = trafficCandidates(centre, playerVehicle);
+    const std::size_t processed = std::min<std::size_t>(candidates.size(), settings.MaxNPCPerFrame);
+    for (std::size_t i = 0; i < processed; ++i) {
+        processHit(static_cast<host::Vehicle*>(candidates[i].vehicle), false, false, playerVehicle);
+    }
+}
+
+} // namespace
+
 void FX_CDECL frameDriver() {
+    if (firstFrame) {
+        firstFrame = false;
+        installContactHooks();
+        installRetentionHooks();
+    }
+    contactQueue.clear();
+    captureArmed = contactHooksActive && !shutdownInProgress;
     phaseSet("game process");
     reinterpret_cast<HostRoutine>(gameProcessSlot)();
+    captureArmed = false;
     phaseSet("FendrixVC update");
+    if (updateAllowed()) {
+        update();
+    }
+    if (contactQueue.dropped != 0 && settings.LogHits) {
+        logLine("Contact queue full: excess impacts skipped for this frame.");
+    }
     phaseSet("game rendering / between updates");
 }
 

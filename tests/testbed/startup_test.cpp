@@ -151,7 +151,16 @@ TEST(Startup, EveryStartAppendsToTheLog) {
         testbed::quoted(tb.gameDir()) + " --frames 2";
     ASSERT_EQ(testbed::runProgram(command), 0);
     ASSERT_EQ(testbed::runProgram(command), 0);
-    EXPECT_EQ(tb.logTexts(), (std::vector<std::string>{kHeader, kActive, kHeader, kActive}));
+    // Each start: start-up's two lines, then the first frame's hook lines.
+    const std::vector<std::string> oneStart = {
+        kHeader, kActive,
+        "Lifecycle hooks active: cleanup before CGame::Shutdown and ShutDownForRestart.",
+        "Contact hooks active: static, two-body and alternate collision paths; original physics "
+        "preserved.",
+        "Part retention active: 4 separate attempts per delayed stage; 750 ms contact gap."};
+    std::vector<std::string> twoStarts = oneStart;
+    twoStarts.insert(twoStarts.end(), oneStart.begin(), oneStart.end());
+    EXPECT_EQ(tb.logTexts(), twoStarts);
     for (const testbed::LogLine& line : tb.log()) {
         EXPECT_TRUE(line.crlf) << "text-mode lines end in CR LF: " << line.text;
     }
