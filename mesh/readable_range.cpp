@@ -6,7 +6,8 @@ namespace fendrix {
 
 namespace {
 
-constexpr std::uintptr_t kLowestAddress = 0x10000;
+// The highest address a range may reach: ranges are 32-bit host addresses.
+constexpr std::uint64_t kAddressSpaceEnd = std::uint64_t{1} << 32;
 constexpr DWORD kBasicProtectionMask = 0xFF; // no-cache and write-combine bits do not matter
 
 bool readableProtection(DWORD protect) {
@@ -28,25 +29,37 @@ bool readableProtection(DWORD protect) {
 
 } // namespace
 
-bool isReadableRange(std::uintptr_t address, std::uint32_t length) {
-    if (address < kLowestAddress || length == 0) {
+bool querySystemRegion(std::uintptr_t address, MemoryRegion& region) {
+    MEMORY_BASIC_INFORMATION info = {};
+    if (VirtualQuery(reinterpret_cast<LPCVOID>(address), &info, sizeof info) == 0) {
         return false;
     }
-    const std::uintptr_t end = address + length;
-    if (end < address) {
+    region.base = reinterpret_cast<std::uintptr_t>(info.BaseAddress);
+    region.size = info.RegionSize;
+    region.state = info.State;
+    region.protect = info.Protect;
+    return true;
+}
+
+bool isReadableRange(std::uintptr_t address, std::uint32_t length, RegionQuery query) {
+    if (address < kLowestReadableAddress || length == 0) {
         return false;
     }
-    std::uintptr_t p = address;
+    // Widened, so that neither the range end nor a region end can wrap unseen.
+    const std::uint64_t end = std::uint64_t{address} + length;
+    if (end >= kAddressSpaceEnd) {
+        return false;
+    }
+    std::uint64_t p = address;
     while (p < end) {
-        MEMORY_BASIC_INFORMATION region = {};
-        if (VirtualQuery(reinterpret_cast<LPCVOID>(p), &region, sizeof region) == 0) {
+        MemoryRegion region;
+        if (!query(static_cast<std::uintptr_t>(p), region)) {
             return false;
         }
-        if (region.State != MEM_COMMIT || !readableProtection(region.Protect)) {
+        if (region.state != MEM_COMMIT || !readableProtection(region.protect)) {
             return false;
         }
-        const std::uintptr_t next =
-            reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+        const std::uint64_t next = std::uint64_t{region.base} + region.size;
         if (next <= p) {
             return false;
         }
