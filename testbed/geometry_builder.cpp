@@ -30,8 +30,8 @@ class Sequence {
 
 constexpr float kExtent = 2.0f; // vertex positions lie in a box of this half size
 
-void fillVertices(host::Geometry* g, host::MorphTarget* morph, const GeometrySpec& spec) {
-    Sequence seq(spec.seed);
+void fillVertices(host::Geometry* g, host::MorphTarget* morph, const GeometryRecipe& recipe) {
+    Sequence seq(recipe.seed);
     const std::int32_t n = g->vertexCount;
     host::V3 sum = {0, 0, 0};
     for (std::int32_t i = 0; i < n; ++i) {
@@ -87,16 +87,16 @@ bool setTriangles(host::Geometry* g, const std::vector<void*>& materials) {
 
 } // namespace
 
-std::uint32_t formatOf(const GeometrySpec& spec) {
-    std::uint32_t format = spec.flags;
-    format |= spec.normals ? host::kGeoNormals : 0;
-    format |= spec.prelit ? host::kGeoPrelit : 0;
-    if (spec.texSets == 1) {
+std::uint32_t formatOf(const GeometryRecipe& recipe) {
+    std::uint32_t format = recipe.flags;
+    format |= recipe.normals ? host::kGeoNormals : 0;
+    format |= recipe.prelit ? host::kGeoPrelit : 0;
+    if (recipe.texSets == 1) {
         format |= host::kGeoTexturedOne;
-    } else if (spec.texSets > 1) {
+    } else if (recipe.texSets > 1) {
         format |= host::kGeoTexturedMany;
     }
-    return format | (static_cast<std::uint32_t>(spec.texSets) << host::kGeoTexSetShift);
+    return format | (static_cast<std::uint32_t>(recipe.texSets) << host::kGeoTexSetShift);
 }
 
 std::vector<void*> newMaterials(std::int32_t count) {
@@ -107,22 +107,22 @@ std::vector<void*> newMaterials(std::int32_t count) {
     return result;
 }
 
-host::Geometry* buildGeometry(const GeometrySpec& spec) {
-    return buildGeometry(spec, newMaterials(spec.materials));
+host::Geometry* buildGeometry(const GeometryRecipe& recipe) {
+    return buildGeometry(recipe, newMaterials(recipe.materials));
 }
 
-host::Geometry* buildGeometry(const GeometrySpec& spec, const std::vector<void*>& materials) {
-    host::Geometry* g = game::createGeometry(spec.vertices, spec.triangles, formatOf(spec));
+host::Geometry* buildGeometry(const GeometryRecipe& recipe, const std::vector<void*>& materials) {
+    host::Geometry* g = game::createGeometry(recipe.vertices, recipe.triangles, formatOf(recipe));
     if (g == nullptr) {
         return nullptr;
     }
-    fillVertices(g, morphTargetOf(g), spec);
+    fillVertices(g, morphTargetOf(g), recipe);
     const bool built = g->vertexCount == 0 || materials.empty() || setTriangles(g, materials);
     if (!built || game::unlock(g) == nullptr) {
         game::destroyGeometry(g);
         return nullptr;
     }
-    setSkinned(g, spec.skinned);
+    setSkinned(g, recipe.skinned);
     return g;
 }
 

@@ -8,7 +8,7 @@
 
 namespace testbed {
 
-struct GeometrySpec {
+struct GeometryRecipe {
     std::int32_t vertices = 4;
     std::int32_t triangles = 2;
     std::int32_t texSets = 0;
@@ -20,17 +20,17 @@ struct GeometrySpec {
     std::uint32_t seed = 1; // varies the vertex data
 };
 
-// The create format the spec asks for: its flags, the array flags and the
+// The create format the recipe asks for: its flags, the array flags and the
 // texture-set count in bits 16..23 (with the matching textured flag).
-std::uint32_t formatOf(const GeometrySpec& spec);
+std::uint32_t formatOf(const GeometryRecipe& recipe);
 
 // Creates, fills (positions, bounding sphere, normals, prelit colours, every
 // texture set), sets every triangle's vertices and material and unlocks, all
 // through the routines at the host's addresses. Null when the engine refuses.
-host::Geometry* buildGeometry(const GeometrySpec& spec);
+host::Geometry* buildGeometry(const GeometryRecipe& recipe);
 
 // As above with the given material objects instead of fresh ones.
-host::Geometry* buildGeometry(const GeometrySpec& spec, const std::vector<void*>& materials);
+host::Geometry* buildGeometry(const GeometryRecipe& recipe, const std::vector<void*>& materials);
 
 // Material objects as the engine hands them out.
 std::vector<void*> newMaterials(std::int32_t count);

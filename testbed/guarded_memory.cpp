@@ -72,6 +72,10 @@ bool readableKind(PageKind kind) {
     }
 }
 
+bool committedKind(PageKind kind) {
+    return kind != PageKind::Reserved && kind != PageKind::Free;
+}
+
 std::uint32_t protectionOf(PageKind kind) {
     switch (kind) {
     case PageKind::ReadWrite:

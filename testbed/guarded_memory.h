@@ -30,6 +30,8 @@ enum class PageKind {
 const char* kindName(PageKind kind);
 // Whether the kind's pages can be read.
 bool readableKind(PageKind kind);
+// Whether the kind's pages are committed (and can be filled before sealing).
+bool committedKind(PageKind kind);
 // The protection a committed kind is given; 0 for reserved and free pages.
 std::uint32_t protectionOf(PageKind kind);
 

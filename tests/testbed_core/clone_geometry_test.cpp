@@ -16,7 +16,7 @@
 
 namespace {
 
-using testbed::GeometrySpec;
+using testbed::GeometryRecipe;
 using testbed::MorphSlot;
 
 constexpr std::uint32_t kCountBits = 0x00FF0000;
@@ -38,17 +38,17 @@ constexpr char kRetained[] =
 
 using Lines = std::vector<std::string>;
 
-GeometrySpec richSpec() {
-    GeometrySpec spec;
-    spec.vertices = 50;
-    spec.triangles = 80;
-    spec.normals = true;
-    spec.prelit = true;
-    spec.texSets = 3;
-    spec.materials = 3;
-    spec.flags = host::kGeoPositions | kLit | kModulate;
-    spec.seed = 7;
-    return spec;
+GeometryRecipe richRecipe() {
+    GeometryRecipe recipe;
+    recipe.vertices = 50;
+    recipe.triangles = 80;
+    recipe.normals = true;
+    recipe.prelit = true;
+    recipe.texSets = 3;
+    recipe.materials = 3;
+    recipe.flags = host::kGeoPositions | kLit | kModulate;
+    recipe.seed = 7;
+    return recipe;
 }
 
 bool sameBytes(const void* a, const void* b, std::size_t size) {
@@ -64,7 +64,9 @@ class CloneTest : public core_test::CoreTest {
         }
         return g;
     }
-    host::Geometry* build(const GeometrySpec& spec) { return own(testbed::buildGeometry(spec)); }
+    host::Geometry* build(const GeometryRecipe& recipe) {
+        return own(testbed::buildGeometry(recipe));
+    }
     void TearDown() override {
         for (host::Geometry* g : owned_) {
             game::destroyGeometry(g);
@@ -80,24 +82,24 @@ class CloneTest : public core_test::CoreTest {
 
 struct FlagsCase {
     std::string name;
-    GeometrySpec spec;
+    GeometryRecipe recipe;
     std::function<void(host::Geometry*)> edit;
     std::uint32_t format; // what createGeometry is asked for
 };
 
-GeometrySpec withSets(int sets) {
-    GeometrySpec spec;
-    spec.texSets = sets;
-    return spec;
+GeometryRecipe withSets(int sets) {
+    GeometryRecipe recipe;
+    recipe.texSets = sets;
+    return recipe;
 }
 
 TEST_F(CloneTest, FlagsOfTheCopy) {
-    GeometrySpec arrays;
+    GeometryRecipe arrays;
     arrays.normals = true;
     arrays.prelit = true;
-    GeometrySpec carried;
+    GeometryRecipe carried;
     carried.flags = host::kGeoTriStrip | host::kGeoPositions | kLit | kModulate;
-    GeometrySpec none;
+    GeometryRecipe none;
     none.flags = 0;
     const auto noEdit = [](host::Geometry*) {};
     const std::vector<FlagsCase> cases = {
@@ -112,13 +114,18 @@ TEST_F(CloneTest, FlagsOfTheCopy) {
         {"normals without their flag", arrays,
          [](host::Geometry* g) { g->flags &= ~host::kGeoNormals; }, 0x02 | 0x08},
         {"0x04 claimed for two sets", withSets(2),
-         [](host::Geometry* g) { g->flags = (g->flags & ~host::kGeoTexturedMany) | host::kGeoTexturedOne; },
+         [](host::Geometry* g) {
+             g->flags = (g->flags & ~host::kGeoTexturedMany) | host::kGeoTexturedOne;
+         },
          0x02 | 0x80 | (2u << 16)},
         {"0x80 claimed for one set", withSets(1),
-         [](host::Geometry* g) { g->flags = (g->flags & ~host::kGeoTexturedOne) | host::kGeoTexturedMany; },
+         [](host::Geometry* g) {
+             g->flags = (g->flags & ~host::kGeoTexturedOne) | host::kGeoTexturedMany;
+         },
          0x02 | 0x04 | (1u << 16)},
         {"textured flags without sets", withSets(0),
-         [](host::Geometry* g) { g->flags |= host::kGeoTexturedOne | host::kGeoTexturedMany; }, 0x02},
+         [](host::Geometry* g) { g->flags |= host::kGeoTexturedOne | host::kGeoTexturedMany; },
+         0x02},
         {"carried bits", carried, noEdit, 0x01 | 0x02 | 0x20 | 0x40},
         {"stray bits dropped", withSets(1),
          [](host::Geometry* g) { g->flags |= 0x100 | 0x00800000 | 0x00050000 | 0x80000000; },
@@ -127,7 +134,7 @@ TEST_F(CloneTest, FlagsOfTheCopy) {
     };
     for (const FlagsCase& c : cases) {
         SCOPED_TRACE(c.name);
-        host::Geometry* source = build(c.spec);
+        host::Geometry* source = build(c.recipe);
         ASSERT_NE(source, nullptr);
         c.edit(source);
         host::Geometry* copy = own(fendrix::cloneGeometry(source));
@@ -151,14 +158,14 @@ class CloneLayoutTest : public CloneTest, public testing::WithParamInterface<Mor
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Layouts, CloneLayoutTest, testing::Values(MorphSlot::At5C, MorphSlot::At68),
-                         [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Layouts, CloneLayoutTest,
+                         testing::Values(MorphSlot::At5C, MorphSlot::At68), [](const auto& info) {
                              return info.param == MorphSlot::At5C ? std::string("At5C")
                                                                   : std::string("At68");
                          });
 
 TEST_P(CloneLayoutTest, CopyIsByteIdentical) {
-    host::Geometry* source = build(richSpec());
+    host::Geometry* source = build(richRecipe());
     ASSERT_NE(source, nullptr);
     host::Geometry* copy = own(fendrix::cloneGeometry(source));
     ASSERT_NE(copy, nullptr);
@@ -176,8 +183,8 @@ TEST_P(CloneLayoutTest, CopyIsByteIdentical) {
     EXPECT_TRUE(sameBytes(to->normals, from->normals, n * sizeof(host::V3)));
     EXPECT_TRUE(sameBytes(copy->prelit, source->prelit, n * 4));
     for (int set = 0; set < source->texSetCount; ++set) {
-        EXPECT_TRUE(sameBytes(copy->texCoords[set], source->texCoords[set],
-                              n * sizeof(host::TexCoord)))
+        EXPECT_TRUE(
+            sameBytes(copy->texCoords[set], source->texCoords[set], n * sizeof(host::TexCoord)))
             << "set " << set;
     }
     EXPECT_TRUE(sameBytes(&to->bounds, &from->bounds, sizeof from->bounds));
@@ -214,7 +221,7 @@ TEST_P(CloneLayoutTest, CopyIsByteIdentical) {
 }
 
 TEST_P(CloneLayoutTest, CopyIsIndependentOfItsSource) {
-    host::Geometry* source = testbed::buildGeometry(richSpec());
+    host::Geometry* source = testbed::buildGeometry(richRecipe());
     ASSERT_NE(source, nullptr);
     host::Geometry* copy = own(fendrix::cloneGeometry(source));
     ASSERT_NE(copy, nullptr);
@@ -246,7 +253,7 @@ TEST_P(CloneLayoutTest, CopyIsIndependentOfItsSource) {
 struct Refusal {
     std::string name;
     std::function<void(host::Geometry*, testbed::EngineFaults&)> arrange;
-    Lines log; // with Diagnostics on: phase markers and log lines, in order
+    Lines log;   // with Diagnostics on: phase markers and log lines, in order
     int creates; // geometries the clone asked the engine for
 };
 
@@ -260,30 +267,47 @@ TEST_F(CloneTest, EveryRefusalWithItsPhaseOrLine) {
     };
     const std::vector<Refusal> refusals = {
         {"source fails the geometry guard",
-         [](host::Geometry* g, auto&) { g->vertexCount = 0; }, {kValidate, kSourceRejected}, 0},
+         [](host::Geometry* g, auto&) { g->vertexCount = 0; },
+         {kValidate, kSourceRejected},
+         0},
         {"source flag without its array",
-         [](host::Geometry* g, auto&) { g->prelit = nullptr; }, {kValidate, kSourceRejected}, 0},
+         [](host::Geometry* g, auto&) { g->prelit = nullptr; },
+         {kValidate, kSourceRejected},
+         0},
         {"source fails the material guard",
-         [](host::Geometry* g, auto&) { g->materials[1] = static_cast<char*>(g->materials[1]) + 2; },
-         {kValidate, kSourceRejected}, 0},
-        {"source without materials", [](host::Geometry* g, auto&) { g->materialCount = 0; },
-         {kValidate, kSourceRejected}, 0},
-        {"no layout validated", [](host::Geometry*, auto&) { game::morphOffset = 0; },
-         {kValidate, kSourceRejected}, 0},
-        {"skinned source", [](host::Geometry* g, auto&) { testbed::setSkinned(g, true); },
-         {kValidate}, 0},
-        {"material index -1", [](host::Geometry* g, auto&) { g->triangles[5].material = -1; },
-         {kValidate, kInvalidTriangles}, 0},
+         [](host::Geometry* g, auto&) {
+             g->materials[1] = static_cast<char*>(g->materials[1]) + 2;
+         },
+         {kValidate, kSourceRejected},
+         0},
+        {"source without materials",
+         [](host::Geometry* g, auto&) { g->materialCount = 0; },
+         {kValidate, kSourceRejected},
+         0},
+        {"no layout validated",
+         [](host::Geometry*, auto&) { game::morphOffset = 0; },
+         {kValidate, kSourceRejected},
+         0},
+        {"skinned source",
+         [](host::Geometry* g, auto&) { testbed::setSkinned(g, true); },
+         {kValidate},
+         0},
+        {"material index -1",
+         [](host::Geometry* g, auto&) { g->triangles[5].material = -1; },
+         {kValidate, kInvalidTriangles},
+         0},
         {"material index equal to the count",
          [](host::Geometry* g, auto&) {
              g->triangles[0].material = static_cast<std::int16_t>(g->materialCount);
          },
-         {kValidate, kInvalidTriangles}, 0},
+         {kValidate, kInvalidTriangles},
+         0},
         {"vertex index equal to the count",
          [](host::Geometry* g, auto&) {
              g->triangles[79].vertex[2] = static_cast<std::uint16_t>(g->vertexCount);
          },
-         {kValidate, kInvalidTriangles}, 0},
+         {kValidate, kInvalidTriangles},
+         0},
         {"engine cannot create", [](auto*, testbed::EngineFaults& f) { f.failCreates = 1; },
          upToCreate, 1},
         {"copy fails the geometry guard",
@@ -314,7 +338,7 @@ TEST_F(CloneTest, EveryRefusalWithItsPhaseOrLine) {
         SCOPED_TRACE(r.name);
         useLayout(testbed::MorphSlot::At5C);
         const testbed::GeometryLedger::Mark before = testbed::ledger().mark();
-        host::Geometry* source = build(richSpec());
+        host::Geometry* source = build(richRecipe());
         ASSERT_NE(source, nullptr);
         testbed::resetEngine();
         r.arrange(source, engine().faults);
@@ -335,7 +359,7 @@ TEST_F(CloneTest, EveryRefusalWithItsPhaseOrLine) {
 }
 
 TEST_F(CloneTest, QuietWithoutDiagnostics) {
-    host::Geometry* source = build(richSpec());
+    host::Geometry* source = build(richRecipe());
     host::Geometry* copy = own(fendrix::cloneGeometry(source));
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(log_.lines(), Lines{}) << "phase markers stay in memory";
@@ -349,7 +373,7 @@ TEST_F(CloneTest, QuietWithoutDiagnostics) {
 }
 
 TEST_F(CloneTest, CopyOfACopy) {
-    host::Geometry* source = build(richSpec());
+    host::Geometry* source = build(richRecipe());
     host::Geometry* copy = own(fendrix::cloneGeometry(source));
     ASSERT_NE(copy, nullptr);
     host::Geometry* again = own(fendrix::cloneGeometry(copy));
@@ -357,13 +381,13 @@ TEST_F(CloneTest, CopyOfACopy) {
     const auto n = static_cast<std::size_t>(source->vertexCount);
     EXPECT_TRUE(sameBytes(testbed::morphTargetOf(again)->positions,
                           testbed::morphTargetOf(source)->positions, n * sizeof(host::V3)));
-    EXPECT_EQ(engine().counts.lastFormat, testbed::formatOf(richSpec()));
+    EXPECT_EQ(engine().counts.lastFormat, testbed::formatOf(richRecipe()));
 }
 
 // A copy whose material table the engine reports as implausible is rejected,
 // and since it cannot be given back safely it is kept: one line each.
 TEST_F(CloneTest, ImplausibleCopiedTableIsRejectedAndKept) {
-    host::Geometry* source = build(richSpec());
+    host::Geometry* source = build(richRecipe());
     ASSERT_NE(source, nullptr);
     const testbed::GeometryLedger::Mark before = testbed::ledger().mark();
     engine().faults.reportedCapacity = fendrix::kMaxMaterialCapacity + 1;
@@ -398,8 +422,8 @@ TEST_F(CloneTest, RefusalsBehindTheGuards) {
         {"60001 triangles", [](auto* g) { g->triangleCount = 60001; }, at,
          CloneRefusal::Unsupported},
         {"two morph targets", [](auto* g) { g->morphCount = 2; }, at, CloneRefusal::Unsupported},
-        {"no morph target pointer",
-         [](auto* g) { g->morphAt5C = nullptr; }, at, CloneRefusal::Unsupported},
+        {"no morph target pointer", [](auto* g) { g->morphAt5C = nullptr; }, at,
+         CloneRefusal::Unsupported},
         {"no positions", [](auto* g) { testbed::morphTargetOf(g)->positions = nullptr; }, at,
          CloneRefusal::Unsupported},
         {"no triangle array", [](auto* g) { g->triangles = nullptr; }, at,
@@ -421,7 +445,7 @@ TEST_F(CloneTest, RefusalsBehindTheGuards) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        host::Geometry* g = build(richSpec());
+        host::Geometry* g = build(richRecipe());
         ASSERT_NE(g, nullptr);
         c.edit(g);
         EXPECT_EQ(fendrix::cloneRefusal(*g, c.offset), c.refusal);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core_fixture.h"
-#include "geometry_records.h"
+#include "testbed/geometry_damage.h"
 #include "host/game.h"
 #include "mesh/geometry_guard.h"
 #include "testbed/geometry_builder.h"
@@ -28,10 +28,14 @@ struct FormatCase {
 
 TEST_F(EngineGeometryTest, ArraysAsTheFormatAsks) {
     const FormatCase cases[] = {
-        {0x02, false, false, 0},           {0x12, true, false, 0},
-        {0x0A, false, true, 0},            {0x04, false, false, 1},
-        {0x80, false, false, 2},           {0x84, false, false, 2},
-        {0x80 | (3u << 16), false, false, 3}, {0x04 | (5u << 16), false, false, 5},
+        {0x02, false, false, 0},
+        {0x12, true, false, 0},
+        {0x0A, false, true, 0},
+        {0x04, false, false, 1},
+        {0x80, false, false, 2},
+        {0x84, false, false, 2},
+        {0x80 | (3u << 16), false, false, 3},
+        {0x04 | (5u << 16), false, false, 5},
         {0x1E | (8u << 16), true, true, 8},
     };
     for (const FormatCase& c : cases) {
@@ -78,7 +82,7 @@ TEST_F(EngineGeometryTest, MorphTargetSlotAsChosen) {
         // The other slot is readable but is no morph target of this geometry.
         for (const host::MorphTarget* other : {g->morphAt5C, g->morphAt68}) {
             if (other != morph) {
-                EXPECT_TRUE(fendrix::isReadableRange(core_test::addressOf(other),
+                EXPECT_TRUE(fendrix::isReadableRange(reinterpret_cast<std::uintptr_t>(other),
                                                      sizeof(host::MorphTarget)));
                 EXPECT_NE(other->geometry, g);
             }
@@ -157,7 +161,7 @@ TEST_F(EngineGeometryTest, UnlockRebuildsAndIsCounted) {
 }
 
 TEST_F(EngineGeometryTest, SkinIsPerGeometry) {
-    testbed::GeometrySpec skinned;
+    testbed::GeometryRecipe skinned;
     skinned.skinned = true;
     host::Geometry* a = testbed::buildGeometry(skinned);
     host::Geometry* b = testbed::buildGeometry({});

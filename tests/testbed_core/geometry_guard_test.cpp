@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "core_fixture.h"
-#include "geometry_records.h"
+#include "testbed/geometry_damage.h"
 #include "host/game.h"
 #include "mesh/geometry_guard.h"
 #include "testbed/geometry_builder.h"
@@ -18,7 +19,7 @@
 
 namespace {
 
-using core_test::Field;
+using Field = testbed::GeometryField;
 using fendrix::GeometryGuard;
 using fendrix::MaterialGuard;
 using testbed::kPageSize;
@@ -32,21 +33,21 @@ const PageKind kOtherReadable[] = {PageKind::ReadOnly, PageKind::ExecuteRead,
                                    PageKind::ReadWriteNoCache};
 
 // Every array present: normals, prelit colours, two texture sets, two materials.
-testbed::GeometrySpec fullSpec() {
-    testbed::GeometrySpec spec;
-    spec.vertices = 6;
-    spec.triangles = 4;
-    spec.normals = true;
-    spec.prelit = true;
-    spec.texSets = 2;
-    spec.materials = 2;
-    return spec;
+testbed::GeometryRecipe fullRecipe() {
+    testbed::GeometryRecipe recipe;
+    recipe.vertices = 6;
+    recipe.triangles = 4;
+    recipe.normals = true;
+    recipe.prelit = true;
+    recipe.texSets = 2;
+    recipe.materials = 2;
+    return recipe;
 }
 
 // A built geometry, destroyed when the case ends.
 class Built {
   public:
-    explicit Built(const testbed::GeometrySpec& spec) : g_(testbed::buildGeometry(spec)) {}
+    explicit Built(const testbed::GeometryRecipe& recipe) : g_(testbed::buildGeometry(recipe)) {}
     ~Built() {
         if (g_ != nullptr) {
             game::destroyGeometry(g_);
@@ -81,8 +82,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, GeometryGuardTest,
                          });
 
 TEST_P(GeometryGuardTest, IntactGeometriesPass) {
-    Built full(fullSpec());
-    Built bare(testbed::GeometrySpec{});
+    Built full(fullRecipe());
+    Built bare(testbed::GeometryRecipe{});
     ASSERT_NE(full.get(), nullptr);
     EXPECT_TRUE(GeometryGuard(full.get(), offset()));
     EXPECT_TRUE(GeometryGuard(bare.get(), offset()));
@@ -144,7 +145,7 @@ TEST_P(GeometryGuardTest, DamagedRecords) {
          true},
         {"low morph-target pointer",
          [this](auto* g, auto*) {
-             core_test::writePointer(core_test::slotOf(g, offset(), Field::Morph), 0x1000);
+             testbed::writePointer(testbed::fieldSlot(g, offset(), Field::Morph), 0x1000);
          },
          false},
         {"low positions pointer",
@@ -154,7 +155,7 @@ TEST_P(GeometryGuardTest, DamagedRecords) {
     };
     for (const Damage& d : damages) {
         SCOPED_TRACE(d.name);
-        Built g(fullSpec());
+        Built g(fullRecipe());
         ASSERT_NE(g.get(), nullptr);
         d.apply(g.get(), testbed::morphTargetOf(g.get()));
         EXPECT_EQ(GeometryGuard(g.get(), offset()), d.accepted);
@@ -185,31 +186,29 @@ TEST_P(GeometryGuardTest, PointersIntoEveryKindOfPage) {
                             Field::Prelit, Field::TexSet0,   Field::TexSet1};
     for (Field field : fields) {
         for (PageKind kind : kOtherReadable) {
-            SCOPED_TRACE(std::string(core_test::fieldName(field)) + " in " +
-                         testbed::kindName(kind));
-            Built g(fullSpec());
+            SCOPED_TRACE(std::string(testbed::fieldName(field)) + " in " + testbed::kindName(kind));
+            Built g(fullRecipe());
             PageRun run({kind});
-            core_test::moveField(run, kind, run.page(0), g.get(), offset(), field);
+            testbed::moveField(run, kind, run.page(0), g.get(), offset(), field);
             run.seal();
             EXPECT_TRUE(GeometryGuard(g.get(), offset()));
         }
         for (PageKind kind : kUnreadable) {
-            SCOPED_TRACE(std::string(core_test::fieldName(field)) + " in " +
-                         testbed::kindName(kind));
-            Built g(fullSpec());
+            SCOPED_TRACE(std::string(testbed::fieldName(field)) + " in " + testbed::kindName(kind));
+            Built g(fullRecipe());
             PageRun run({kind});
-            core_test::moveField(run, kind, run.page(0), g.get(), offset(), field);
+            testbed::moveField(run, kind, run.page(0), g.get(), offset(), field);
             run.seal();
             EXPECT_FALSE(GeometryGuard(g.get(), offset()));
             EXPECT_TRUE(run.guardsIntact()) << "never touched";
         }
         for (std::uint32_t past : {0u, 1u}) {
-            SCOPED_TRACE(std::string(core_test::fieldName(field)) + " ending " +
+            SCOPED_TRACE(std::string(testbed::fieldName(field)) + " ending " +
                          std::to_string(past) + " byte(s) past a readable region");
-            Built g(fullSpec());
+            Built g(fullRecipe());
             PageRun run({PageKind::ReadWrite, PageKind::NoAccess});
-            const std::uintptr_t at = run.pageEnd(0) - core_test::sizeOf(g.get(), field) + past;
-            core_test::moveField(run, PageKind::ReadWrite, at, g.get(), offset(), field);
+            const std::uintptr_t at = run.pageEnd(0) - testbed::fieldSize(g.get(), field) + past;
+            testbed::moveField(run, PageKind::ReadWrite, at, g.get(), offset(), field);
             run.seal();
             EXPECT_EQ(GeometryGuard(g.get(), offset()), past == 0);
         }
@@ -232,7 +231,7 @@ class RecordCopy {
         const std::uintptr_t morphAddress = morphPage_.page(0);
         std::memcpy(reinterpret_cast<std::uint8_t*>(&record) + offset, &morphAddress,
                     sizeof morphAddress);
-        if (core_test::committedKind(kind)) {
+        if (testbed::committedKind(kind)) {
             // Only the part that fits in the run; the rest stays unwritten.
             const std::uintptr_t end = run.pageEnd(run.size() - 1);
             const std::size_t size = at + sizeof record <= end ? sizeof record : end - at;
@@ -248,7 +247,7 @@ class RecordCopy {
 };
 
 TEST_P(GeometryGuardTest, RecordPlacement) {
-    Built g(fullSpec());
+    Built g(fullRecipe());
     for (PageKind kind :
          {PageKind::ReadWrite, PageKind::ReadOnly, PageKind::Reserved, PageKind::Free,
           PageKind::NoAccess, PageKind::Guard, PageKind::ExecuteOnly}) {
@@ -329,12 +328,12 @@ TEST_F(MaterialGuardTest, DamagedTables) {
         {"entries past the count are not looked at", [](auto* g, auto*) { g->materialCount = 2; },
          true},
     };
-    testbed::GeometrySpec spec;
-    spec.triangles = 3;
-    spec.materials = 3;
+    testbed::GeometryRecipe recipe;
+    recipe.triangles = 3;
+    recipe.materials = 3;
     for (const Damage& d : damages) {
         SCOPED_TRACE(d.name);
-        Built g(spec);
+        Built g(recipe);
         ASSERT_EQ(g->materialCount, 3);
         d.apply(g.get(), nullptr);
         EXPECT_EQ(MaterialGuard(g.get()), d.accepted);
@@ -342,37 +341,37 @@ TEST_F(MaterialGuardTest, DamagedTables) {
 }
 
 TEST_F(MaterialGuardTest, LargestTable) {
-    testbed::GeometrySpec spec;
-    spec.vertices = 3;
-    spec.triangles = 130;
-    spec.materials = 128;
-    Built g(spec);
+    testbed::GeometryRecipe recipe;
+    recipe.vertices = 3;
+    recipe.triangles = 130;
+    recipe.materials = 128;
+    Built g(recipe);
     ASSERT_EQ(g->materialCount, 128);
     EXPECT_TRUE(MaterialGuard(g.get()));
 }
 
 TEST_F(MaterialGuardTest, TableInEveryKindOfPage) {
-    testbed::GeometrySpec spec;
-    spec.triangles = 3;
-    spec.materials = 3;
+    testbed::GeometryRecipe recipe;
+    recipe.triangles = 3;
+    recipe.materials = 3;
     for (PageKind kind :
          {PageKind::ReadOnly, PageKind::ExecuteRead, PageKind::Reserved, PageKind::Free,
           PageKind::NoAccess, PageKind::Guard, PageKind::ExecuteOnly}) {
         SCOPED_TRACE(testbed::kindName(kind));
-        Built g(spec);
+        Built g(recipe);
         PageRun run({kind});
-        core_test::moveField(run, kind, run.page(0), g.get(), 0, Field::Materials);
+        testbed::moveField(run, kind, run.page(0), g.get(), 0, Field::Materials);
         run.seal();
         EXPECT_EQ(MaterialGuard(g.get()), testbed::readableKind(kind));
         EXPECT_TRUE(run.guardsIntact());
     }
     for (std::uint32_t past : {0u, 1u}) {
         SCOPED_TRACE(testing::Message() << "table ending " << past << " byte(s) past a region");
-        Built g(spec);
+        Built g(recipe);
         PageRun run({PageKind::ReadWrite, PageKind::Guard});
         const std::uintptr_t at =
-            run.pageEnd(0) - core_test::sizeOf(g.get(), Field::Materials) + past;
-        core_test::moveField(run, PageKind::ReadWrite, at, g.get(), 0, Field::Materials);
+            run.pageEnd(0) - testbed::fieldSize(g.get(), Field::Materials) + past;
+        testbed::moveField(run, PageKind::ReadWrite, at, g.get(), 0, Field::Materials);
         run.seal();
         EXPECT_EQ(MaterialGuard(g.get()), past == 0);
         EXPECT_TRUE(run.guardsIntact());

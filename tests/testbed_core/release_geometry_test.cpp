@@ -23,11 +23,11 @@ constexpr char kRetained[] =
     "MaterialGuard: invalid geometry retained; unsafe material release skipped.";
 constexpr char kBefore[] = "test: before release";
 
-testbed::GeometrySpec twoMaterials() {
-    testbed::GeometrySpec spec;
-    spec.triangles = 4;
-    spec.materials = 2;
-    return spec;
+testbed::GeometryRecipe twoMaterials() {
+    testbed::GeometryRecipe recipe;
+    recipe.triangles = 4;
+    recipe.materials = 2;
+    return recipe;
 }
 
 class ReleaseTest : public core_test::CoreTest {};
@@ -103,7 +103,8 @@ TEST_F(ReleaseTest, UnsafeGeometriesAreKept) {
          [](host::Geometry*, testbed::PageRun& run) {
              return reinterpret_cast<host::Geometry*>(run.page(1) - host::kGeometryHeaderSize + 1);
          }},
-        {"low pointer", [](host::Geometry*, auto&) { return reinterpret_cast<host::Geometry*>(0x1000); }},
+        {"low pointer",
+         [](host::Geometry*, auto&) { return reinterpret_cast<host::Geometry*>(0x1000); }},
         {"wrapping header",
          [](host::Geometry*, auto&) { return reinterpret_cast<host::Geometry*>(0xFFFFFFB0u); }},
     };
@@ -180,8 +181,7 @@ TEST_F(MeshRecordTest, CopyThenOriginalAreReleased) {
     fendrix::MeshRecord* owner = record;
     fendrix::destroyMeshRecord(owner);
     EXPECT_EQ(owner, nullptr) << "the owner's pointer is cleared";
-    EXPECT_EQ(engine().counts.destroyCalls,
-              (std::vector<const host::Geometry*>{clone, original}));
+    EXPECT_EQ(engine().counts.destroyCalls, (std::vector<const host::Geometry*>{clone, original}));
     EXPECT_EQ(testbed::ledger().live(clone), nullptr);
     ASSERT_NE(testbed::ledger().live(original), nullptr) << "the atomic still renders it";
     EXPECT_EQ(original->refCount, 1);
