@@ -6,6 +6,7 @@
 #include "host/compiler.h"
 #include "testbed/engine_geometry.h"
 #include "testbed/host_image.h"
+#include "testbed/vehicles.h"
 
 namespace testbed {
 
@@ -21,9 +22,11 @@ std::uintptr_t gPoolsShutdownRoutine = 0;
 
 void FX_CDECL gameProcess() {
     ++gState.gameProcessCalls;
+    publishClock();
     if (gState.physics) {
         gState.physics();
     }
+    world().clockMs += world().clockStepMs;
 }
 void FX_CDECL renderwareShutdown() { ++gState.renderwareShutdownCalls; }
 void FX_CDECL poolsShutdown() { ++gState.poolsShutdownCalls; }
@@ -34,23 +37,37 @@ std::int32_t FX_CDECL gameShutdown() {
 void FX_CDECL shutdownForRestart() { ++gState.restartShutdownCalls; }
 
 // Collision routines: member convention, the callee pops its stack arguments.
-std::uint8_t FX_MEMBER twoBodyContact(void* /*self*/, FX_MEMBER_EDX, void* /*other*/,
-                                      host::ColPoint* /*point*/, float* impulseA, float* impulseB) {
+// The routine has applied its collision; the point it was given is scratch now.
+void touchPoint(host::ColPoint* point) {
+    if (gState.collision.scramblePoint) {
+        point->point = {1e30f, -1e30f, 1e30f};
+        point->normal = {0.0f, 0.0f, 0.0f};
+        point->pieceA = 0xEE;
+        point->pieceB = 0xEE;
+    }
+}
+
+std::uint8_t FX_MEMBER twoBodyContact(void* self, FX_MEMBER_EDX, void* other, host::ColPoint* point,
+                                      float* impulseA, float* impulseB) {
     ++gState.twoBodyCalls;
+    gState.seen = {self, other, nullptr, point, 0, 0};
+    touchPoint(point);
     *impulseA = gState.collision.impulseA;
     *impulseB = gState.collision.impulseB;
     return gState.collision.result;
 }
-std::uint8_t FX_MEMBER staticContact(void* /*self*/, FX_MEMBER_EDX, host::ColPoint* /*point*/,
-                                     float* impulse) {
+std::uint8_t FX_MEMBER staticContact(void* self, FX_MEMBER_EDX, host::ColPoint* point, float* impulse) {
     ++gState.staticCalls;
+    gState.seen = {self, nullptr, nullptr, point, 0, 0};
+    touchPoint(point);
     *impulse = gState.collision.impulseA;
     return gState.collision.result;
 }
-std::uint8_t FX_MEMBER alternateContact(void* /*self*/, FX_MEMBER_EDX, void* /*arg*/,
-                                        host::ColPoint* /*point*/, float* impulse,
-                                        std::int32_t /*extraA*/, std::int32_t /*extraB*/) {
+std::uint8_t FX_MEMBER alternateContact(void* self, FX_MEMBER_EDX, void* arg, host::ColPoint* point,
+                                        float* impulse, std::int32_t extraA, std::int32_t extraB) {
     ++gState.alternateCalls;
+    gState.seen = {self, nullptr, arg, point, extraA, extraB};
+    touchPoint(point);
     *impulse = gState.collision.impulseA;
     return gState.collision.result;
 }
@@ -103,6 +120,7 @@ void installGame() {
     installRoutine(addr::kSetDoorStatus, fn(&setDoorStatus));
     installRoutine(addr::kGetLightStatus, fn(&getLightStatus));
     installEngineGeometry();
+    installVehicles();
 }
 
 namespace {

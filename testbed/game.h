@@ -14,6 +14,17 @@ struct CollisionCall {
     std::uint8_t result = 1;  // the routine's result byte
     float impulseA = 0.0f;    // written through the first impulse reference
     float impulseB = 0.0f;    // written through the second (two-body path)
+    bool scramblePoint = false; // the routine overwrites the collision point it was given
+};
+
+// What the last collision routine call received.
+struct CollisionSeen {
+    void* self = nullptr;
+    void* other = nullptr;
+    void* arg = nullptr;
+    host::ColPoint* point = nullptr;
+    std::int32_t extraA = 0;
+    std::int32_t extraB = 0;
 };
 
 struct GameState {
@@ -31,8 +42,9 @@ struct GameState {
 
     // Run inside the game-process routine: the game's physics for this frame.
     std::function<void()> physics;
-    // What the next collision routine call applies.
+    // What the next collision routine call applies, and what the last one saw.
     CollisionCall collision;
+    CollisionSeen seen;
     // CGame::Shutdown's result, handed back to its caller.
     std::int32_t gameShutdownResult = 0x5EED;
 };

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "testbed/keyboard.h"
+
 namespace testbed {
 
 namespace fs = std::filesystem;
@@ -71,6 +73,9 @@ HMODULE Testbed::loadPlugin(const std::string& relativePath) {
         return nullptr;
     }
     plugin_ = LoadLibraryA(target.c_str());
+    if (plugin_ != nullptr) {
+        feedKeyState(plugin_);
+    }
     return plugin_;
 }
 

@@ -195,7 +195,9 @@ class ContactHooks : public CaptureTest {
   protected:
     void SetUp() override {
         CaptureTest::SetUp();
-        other = testbed::spawnVehicle(testbed::VehicleSpec{});
+        testbed::VehicleSpec near;
+        near.position = {kVehiclePosition.x, kVehiclePosition.y + 2.0f, 0.0f};
+        other = testbed::spawnVehicle(near);
         fendrix::twoBodyContactOriginal = reinterpret_cast<void*>(host::addr::kTwoBodyContact);
         fendrix::staticContactOriginal = reinterpret_cast<void*>(host::addr::kStaticContact);
         fendrix::alternateContactOriginal = reinterpret_cast<void*>(host::addr::kAlternateContact);

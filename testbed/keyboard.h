@@ -1,0 +1,15 @@
+#pragma once
+// The key state the plug-in reads. There is no display under Wine, so the
+// game side feeds it: the plug-in's import of GetAsyncKeyState is replaced.
+#include <windows.h>
+
+namespace testbed {
+
+// Reports F7 as the world says; every other key is up.
+SHORT WINAPI keyState(int virtualKey);
+
+// Points the plug-in's import of GetAsyncKeyState at keyState. False when the
+// plug-in does not import it.
+bool feedKeyState(HMODULE plugin);
+
+} // namespace testbed
