@@ -1,6 +1,5 @@
 #include "mesh/geometry_guard.h"
 
-#include <cstring>
 
 #include "mesh/geometry_layout.h"
 
