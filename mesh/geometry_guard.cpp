@@ -1,6 +1,5 @@
 #include "mesh/geometry_guard.h"
 
-
 #include "mesh/geometry_layout.h"
 
 namespace fendrix {
