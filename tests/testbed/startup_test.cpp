@@ -151,13 +151,15 @@ TEST(Startup, EveryStartAppendsToTheLog) {
         testbed::quoted(tb.gameDir()) + " --frames 2";
     ASSERT_EQ(testbed::runProgram(command), 0);
     ASSERT_EQ(testbed::runProgram(command), 0);
-    // Each start: start-up's two lines, then the first frame's hook lines.
+    // Each start: start-up's two lines, then the first frame's hook lines and
+    // the geometry layout probe.
     const std::vector<std::string> oneStart = {
         kHeader, kActive,
         "Lifecycle hooks active: cleanup before CGame::Shutdown and ShutDownForRestart.",
         "Contact hooks active: static, two-body and alternate collision paths; original physics "
         "preserved.",
-        "Part retention active: 4 separate attempts per delayed stage; 750 ms contact gap."};
+        "Part retention active: 4 separate attempts per delayed stage; 750 ms contact gap.",
+        "Geometry ABI: validated morphTarget offset=0x5C; CPU buffer guard active."};
     std::vector<std::string> twoStarts = oneStart;
     twoStarts.insert(twoStarts.end(), oneStart.begin(), oneStart.end());
     EXPECT_EQ(tb.logTexts(), twoStarts);
