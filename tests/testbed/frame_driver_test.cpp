@@ -1,0 +1,302 @@
+// The frame driver in the real plug-in: the player's hit, F7, the repair
+// reset, and which traffic vehicles get their hits applied.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "contacts/response.h"
+#include "drive.h"
+#include "host/addresses.h"
+#include "testbed/host_image.h"
+
+namespace {
+
+using drive::Drive;
+using drive::frontHit;
+using drive::sideHit;
+namespace tb = testbed;
+
+constexpr float kHit = 600.0f;      // impact 0.4 on a 1500 mass
+constexpr float kStrongHit = 900.0f;
+constexpr char kReset[] = "Player deformation reset.";
+constexpr char kQueueFull[] = "Contact queue full: excess impacts skipped for this frame.";
+
+std::string hitLine(const char* actor, int handle, int model, unsigned episode, float impulse, float mass,
+                    float speed, float healthLoss, unsigned piece, unsigned meshes, unsigned visited) {
+    const dent::Response r = dent::response(impulse, mass, dent::ImpactConfig{});
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "Hit: actor=%s handle=%d model=%d episode=%u impact=%.4f impulse=%.1f mass=%.1f "
+                  "speedAfter=%.4f healthLoss=%.1f depth=%.3f radius=%.3f piece=%u meshes=%u visited=%u",
+                  actor, handle, model, episode, r.impact, impulse, mass, speed, healthLoss, r.depth,
+                  r.radius, piece, meshes, visited);
+    return line;
+}
+
+TEST(FrameDriver, PlayerHitGivesOneHitLineWithEveryField) {
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({5, 5, 0}, 160);
+    car->velocity = {3, 4, 0};
+    tb::world().playerVehicle = car;
+    tb::Collision hit = sideHit(car, kHit);
+    hit.piece = 12;
+    d.frame({hit});
+    const std::size_t atomics = tb::atomicsOf(car).size();
+    EXPECT_EQ(d.hits(), (std::vector<std::string>{hitLine("player", tb::handleOf(car), 160, 1, kHit, 1500,
+                                                          5.0f, 0.0f, 12, 0, static_cast<unsigned>(atomics))}));
+    EXPECT_EQ(tb::game().gameProcessCalls, 1);
+}
+
+TEST(FrameDriver, StrongestContactOfTheFrameIsApplied) {
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    d.frame({sideHit(car, kHit), sideHit(car, kStrongHit, 0.5f), sideHit(car, 700.0f)});
+    ASSERT_EQ(d.hits().size(), 1u);
+    EXPECT_EQ(Drive::field(d.hits()[0], "impulse"), "900.0");
+}
+
+TEST(FrameDriver, NothingIsAppliedWithoutTheGameSideData) {
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendB, 1);
+    d.frame({sideHit(car, kHit)});
+    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendB, 0);
+    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendA, 3);
+    d.frame({sideHit(car, kHit)});
+    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendA, 2); // only bit 0 suspends
+    d.frame({sideHit(car, kHit)});
+    EXPECT_EQ(d.hits().size(), 1u);
+    EXPECT_EQ(tb::game().gameProcessCalls, 3) << "the game's routine runs every frame regardless";
+}
+
+// F7 is read on its press edge only.
+TEST(FrameDriver, HeldF7ResetsOnceAndAgainAfterRelease) {
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    d.frame({sideHit(car, kHit)});
+    tb::world().f7Down = true;
+    for (int i = 0; i < 10; ++i) {
+        d.frame();
+    }
+    EXPECT_EQ(d.linesStarting(kReset).size(), 1u);
+    tb::world().f7Down = false;
+    d.frame();
+    tb::world().f7Down = true;
+    d.frame();
+    EXPECT_EQ(d.linesStarting(kReset).size(), 2u);
+}
+
+TEST(FrameDriver, F7OnFootOrHeldWhileEnteringIsNoReset) {
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    d.frame({sideHit(car, kHit)}); // tracked now
+    tb::world().playerVehicle = nullptr;
+    tb::world().f7Down = true;
+    d.frame();
+    d.frame();
+    tb::world().playerVehicle = car; // gets in with the key still down
+    d.frame();
+    d.frame();
+    EXPECT_TRUE(d.linesStarting(kReset).empty());
+    tb::world().f7Down = false;
+    d.frame();
+    tb::world().f7Down = true;
+    d.frame();
+    EXPECT_EQ(d.linesStarting(kReset).size(), 1u);
+}
+
+TEST(FrameDriver, ResetFrameAppliesNoContactToThePlayer) {
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    d.frame({sideHit(car, kHit)});
+    tb::world().f7Down = true;
+    d.frame({frontHit(car, kStrongHit)});
+    EXPECT_EQ(d.hits().size(), 1u);
+    tb::world().f7Down = false;
+    d.frame({frontHit(car, kStrongHit)});
+    ASSERT_EQ(d.hits().size(), 2u);
+    EXPECT_EQ(Drive::field(d.hits()[1], "episode"), "1") << "episodes start again after a reset";
+}
+
+// A health rise above 25 between two sweeps is a repair.
+struct Repair {
+    float before;
+    float after;
+    const char* episodeAfter;
+};
+
+void PrintTo(const Repair& r, std::ostream* out) { *out << r.before << "->" << r.after; }
+
+class RepairReset : public testing::TestWithParam<Repair> {};
+
+TEST_P(RepairReset, DropsTheDentsOnlyAboveTheThreshold) {
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    car->health = GetParam().before;
+    d.frame({sideHit(car, kHit)});
+    tb::world().clockMs += 1000; // far outside the contact gap
+    d.frame({frontHit(car, kHit)});
+    car->health = GetParam().after;
+    d.frame();
+    tb::world().clockMs += 1000;
+    d.frame({sideHit(car, kHit)});
+    ASSERT_EQ(d.hits().size(), 3u);
+    EXPECT_EQ(Drive::field(d.hits()[1], "episode"), "2");
+    EXPECT_EQ(Drive::field(d.hits()[2], "episode"), GetParam().episodeAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rises, RepairReset,
+                         testing::Values(Repair{300, 1000, "1"}, Repair{300, 325, "3"}, Repair{300, 325.5f, "1"},
+                                         Repair{1000, 300, "3"}));
+
+TEST(FrameDriver, HealthLossOfTheLastSweepIsLogged) {
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    d.frame({sideHit(car, kHit)});
+    car->health = 880.0f;
+    tb::world().clockMs += 1000;
+    d.frame({frontHit(car, kHit)});
+    ASSERT_EQ(d.hits().size(), 2u);
+    EXPECT_EQ(Drive::field(d.hits()[1], "healthLoss"), "120.0");
+}
+
+// Traffic: which of the hit vehicles get their hits applied, in which order.
+class Traffic : public testing::Test {
+  protected:
+    explicit Traffic(const std::string& ini = "") : d(ini) {}
+    host::Vehicle* npcAt(float x, float y) { return tb::spawnCar({x, y, 0}); }
+    Drive d;
+};
+
+TEST(TrafficLimited, LinkedFirstThenNearest) {
+    Drive limited("[Traffic]\nMaxNPCPerFrame=1\n");
+    host::Vehicle* player = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = player;
+    host::Vehicle* nearest = tb::spawnCar({10, 0, 0});
+    host::Vehicle* farthest = tb::spawnCar({50, 0, 0});
+    host::Vehicle* middle = tb::spawnCar({30, 0, 0});
+    player->linkedEntity = farthest;
+    limited.frame({sideHit(nearest, kHit), sideHit(farthest, kHit), sideHit(middle, kHit)});
+    EXPECT_EQ(limited.hitHandles("npc"), (std::vector<int>{tb::handleOf(farthest)})) << "the linked one";
+    player->linkedEntity = nullptr;
+    tb::world().clockMs += 1000;
+    limited.frame({frontHit(nearest, kHit), frontHit(farthest, kHit), frontHit(middle, kHit)});
+    EXPECT_EQ(limited.hitHandles("npc"), (std::vector<int>{tb::handleOf(farthest), tb::handleOf(nearest)}));
+}
+
+TEST_F(Traffic, EqualDistancesGoInHandleOrder) {
+    host::Vehicle* player = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = player;
+    host::Vehicle* a = tb::spawnCar({0, 20, 0});
+    host::Vehicle* b = tb::spawnCar({20, 0, 0});
+    host::Vehicle* c = tb::spawnCar({0, -20, 0});
+    ASSERT_LT(tb::handleOf(a), tb::handleOf(b));
+    d.frame({sideHit(c, kHit), sideHit(b, kHit), sideHit(a, kHit)});
+    EXPECT_EQ(d.hitHandles("npc"), (std::vector<int>{tb::handleOf(a), tb::handleOf(b), tb::handleOf(c)}));
+}
+
+TEST(TrafficLimited, MaxPerFrameCutsTheSortedList) {
+    Drive limited("[Traffic]\nMaxNPCPerFrame=2\n");
+    host::Vehicle* player = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = player;
+    host::Vehicle* farthest = tb::spawnCar({40, 0, 0});
+    host::Vehicle* nearer = tb::spawnCar({20, 0, 0});
+    host::Vehicle* nearest = tb::spawnCar({10, 0, 0});
+    limited.frame({sideHit(farthest, kHit), sideHit(nearer, kHit), sideHit(nearest, kHit), sideHit(player, kHit)});
+    EXPECT_EQ(limited.hitHandles("player"), (std::vector<int>{tb::handleOf(player)}));
+    EXPECT_EQ(limited.hitHandles("npc"), (std::vector<int>{tb::handleOf(nearest), tb::handleOf(nearer)}));
+    // The cut contact is gone with the next frame's queue.
+    tb::world().clockMs += 50;
+    limited.frame();
+    EXPECT_EQ(limited.hitHandles("npc").size(), 2u);
+}
+
+TEST_F(Traffic, RangeBoundaryIsInside) {
+    host::Vehicle* player = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = player;
+    host::Vehicle* atRange = tb::spawnCar({100, 0, 0});
+    host::Vehicle* beyond = tb::spawnCar({0, 100.01f, 0});
+    d.frame({sideHit(atRange, kHit), sideHit(beyond, kHit)});
+    EXPECT_EQ(d.hitHandles("npc"), (std::vector<int>{tb::handleOf(atRange)}));
+}
+
+TEST_F(Traffic, VehicleWhosePositionTurnsNonFiniteIsNeverACandidate) {
+    host::Vehicle* player = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = player;
+    host::Vehicle* npc = tb::spawnCar({10, 0, 0});
+    tb::game().physics = [npc] {
+        tb::applyCollision(sideHit(npc, kHit));
+        npc->placement.pos.x = std::numeric_limits<float>::quiet_NaN(); // after the contact was captured
+    };
+    tb::runGameFrame();
+    EXPECT_TRUE(d.hitHandles("npc").empty());
+}
+
+TEST_F(Traffic, OnFootTheCentreIsThePlayerCharacter) {
+    tb::world().playerVehicle = nullptr;
+    tb::world().playerPosition = {500, 500, 0};
+    host::Vehicle* nearPlayer = tb::spawnCar({520, 500, 0});
+    host::Vehicle* nearOrigin = tb::spawnCar({10, 0, 0});
+    d.frame({sideHit(nearPlayer, kHit), sideHit(nearOrigin, kHit)});
+    EXPECT_EQ(d.hitHandles("npc"), (std::vector<int>{tb::handleOf(nearPlayer)}));
+    tb::world().playerExists = false;
+    tb::world().clockMs += 1000;
+    d.frame({frontHit(nearPlayer, kHit)});
+    EXPECT_EQ(d.hitHandles("npc").size(), 1u) << "no player at all: no traffic work";
+}
+
+TEST(TrafficOff, OnlyThePlayerIsEverProcessed) {
+    Drive d("[Traffic]\nAffectNPCs=0\n");
+    host::Vehicle* player = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = player;
+    host::Vehicle* npc = tb::spawnCar({10, 0, 0});
+    d.frame({sideHit(npc, kHit), sideHit(player, kHit)});
+    tb::world().playerVehicle = nullptr;
+    tb::world().clockMs += 1000;
+    d.frame({frontHit(npc, kHit)});
+    EXPECT_EQ(d.hitHandles("player"), (std::vector<int>{tb::handleOf(player)}));
+    EXPECT_TRUE(d.hitHandles("npc").empty());
+}
+
+struct Overflow {
+    const char* ini;
+    std::size_t lines;
+};
+
+void PrintTo(const Overflow& o, std::ostream* out) { *out << o.ini; }
+
+class QueueOverflow : public testing::TestWithParam<Overflow> {};
+
+TEST_P(QueueOverflow, The257thVehicleIsDroppedAndSaidOncePerFrame) {
+    Drive d(GetParam().ini);
+    std::vector<tb::Collision> hits;
+    host::Vehicle* first = nullptr;
+    for (int i = 0; i < 257; ++i) {
+        tb::VehicleSpec spec;
+        spec.position = {static_cast<float>(i % 20) * 5.0f, static_cast<float>(i / 20) * 5.0f, 0};
+        host::Vehicle* v = tb::spawnVehicle(spec);
+        ASSERT_NE(v, nullptr);
+        first = first != nullptr ? first : v;
+        hits.push_back(sideHit(v, kHit));
+    }
+    hits.push_back(sideHit(first, kStrongHit)); // merges even when full
+    d.frame(hits);
+    d.frame(hits);
+    EXPECT_EQ(d.linesStarting(kQueueFull).size(), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Logging, QueueOverflow,
+                         testing::Values(Overflow{"", 2}, Overflow{"[General]\nLogHits=0\n", 0}));
+
+} // namespace
