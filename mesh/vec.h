@@ -2,8 +2,22 @@
 // Three single-precision floats: a position or direction in world, vehicle or
 // mesh space. All arithmetic stays in float so native and i686 builds agree.
 #include <cmath>
+#if defined(__SSE__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 1)
+#include <xmmintrin.h>
+#define DENT_SSE_SQRT 1
+#endif
 
 namespace dent {
+
+// The correctly rounded square root (the same value as std::sqrt), without the
+// library call that errno handling makes compilers emit for std::sqrt.
+inline float squareRoot(float v) {
+#ifdef DENT_SSE_SQRT
+    return _mm_cvtss_f32(_mm_sqrt_ss(_mm_set_ss(v)));
+#else
+    return std::sqrt(v);
+#endif
+}
 
 struct Vec {
     float x = 0.0f;
@@ -19,7 +33,18 @@ inline bool operator==(Vec a, Vec b) { return a.x == b.x && a.y == b.y && a.z ==
 // Summed as (x*x + y*y) + z*z, the grouping every caller relies on.
 inline float dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 inline float lengthSq(Vec a) { return dot(a, a); }
-inline float length(Vec a) { return std::sqrt(lengthSq(a)); }
+inline float length(Vec a) { return squareRoot(lengthSq(a)); }
 inline bool isFinite(Vec a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+
+inline Vec cross(Vec a, Vec b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// The one clamping rule of the model: below lo gives lo, otherwise the smaller
+// of value and hi. A NaN value stays NaN; callers that can see one say what it
+// becomes.
+inline float clampTo(float value, float lo, float hi) {
+    return value < lo ? lo : (hi < value ? hi : value);
+}
 
 } // namespace dent
