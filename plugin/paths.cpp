@@ -1,9 +1,22 @@
 #include "plugin/paths.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 namespace fendrix {
+
+namespace {
+
+// stem + extension in a path buffer; a longer result is cut to fit.
+void joinCut(char (&out)[kPathSize], const char* stem, const char* extension) {
+    const std::size_t stemLength = std::min(std::strlen(stem), kPathSize - 1);
+    const std::size_t extensionLength = std::min(std::strlen(extension), kPathSize - 1 - stemLength);
+    std::memcpy(out, stem, stemLength);
+    std::memcpy(out + stemLength, extension, extensionLength);
+    out[stemLength + extensionLength] = '\0';
+}
+
+} // namespace
 
 bool buildPaths(const char* modulePath, unsigned long length, PluginPaths& out) {
     // A path that fills the whole buffer may be truncated and unterminated;
@@ -25,8 +38,8 @@ bool buildPaths(const char* modulePath, unsigned long length, PluginPaths& out) 
     if (char* dot = std::strrchr(const_cast<char*>(name), '.')) {
         *dot = '\0';
     }
-    std::snprintf(out.ini, sizeof out.ini, "%s.ini", stem);
-    std::snprintf(out.log, sizeof out.log, "%s.log", stem);
+    joinCut(out.ini, stem, ".ini");
+    joinCut(out.log, stem, ".log");
     return true;
 }
 

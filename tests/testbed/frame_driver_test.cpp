@@ -44,10 +44,21 @@ TEST(FrameDriver, PlayerHitGivesOneHitLineWithEveryField) {
     tb::world().playerVehicle = car;
     tb::Collision hit = sideHit(car, kHit);
     hit.piece = 12;
+    std::vector<host::Geometry*> before;
+    for (host::Atomic* atomic : tb::atomicsOf(car)) {
+        before.push_back(atomic->geometry);
+    }
     d.frame({hit});
-    const std::size_t atomics = tb::atomicsOf(car).size();
-    EXPECT_EQ(d.hits(), (std::vector<std::string>{hitLine("player", tb::handleOf(car), 160, 1, kHit, 1500,
-                                                          5.0f, 0.0f, 12, 0, static_cast<unsigned>(atomics))}));
+    // Every mesh the dent reached now shows its own copy.
+    unsigned copied = 0;
+    const std::vector<host::Atomic*> atomics = tb::atomicsOf(car);
+    for (std::size_t i = 0; i < atomics.size(); ++i) {
+        copied += atomics[i]->geometry != before[i] ? 1u : 0u;
+    }
+    EXPECT_GT(copied, 0u);
+    EXPECT_LT(copied, atomics.size()) << "wheels are never dented";
+    EXPECT_EQ(d.hits(), (std::vector<std::string>{hitLine("player", tb::handleOf(car), 160, 1, kHit, 1500, 5.0f,
+                                                          0.0f, 12, copied, static_cast<unsigned>(atomics.size()))}));
     EXPECT_EQ(tb::game().gameProcessCalls, 1);
 }
 

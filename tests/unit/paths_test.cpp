@@ -59,7 +59,7 @@ TEST(Paths, LongStemIsCutToTheBuffer) {
     fendrix::PluginPaths paths;
     ASSERT_TRUE(fendrix::buildPaths(buffer, module.size(), paths));
     EXPECT_EQ(std::strlen(paths.ini), fendrix::kPathSize - 1);
-    EXPECT_EQ(std::string(paths.ini), module + "..");
+    EXPECT_EQ(std::string(paths.ini), module + ".i");
 }
 
 } // namespace
