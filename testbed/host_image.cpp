@@ -36,14 +36,14 @@ void installRoutine(std::uintptr_t address, const void* implementation, Prologue
 std::uintptr_t installCallSite(std::uintptr_t site, const void* target) {
     const std::uintptr_t routine = site - kCallSiteOffset;
     CallSiteRoutine code;
-    code.displacement = rel32(site + 5, target);
+    code.displacement = rel32(site + kCallLength, target);
     writeValue(routine, code);
     FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<void*>(routine), sizeof code);
     return routine;
 }
 
 std::uintptr_t callTarget(std::uintptr_t site) {
-    return site + 5 + static_cast<std::uintptr_t>(readValue<std::int32_t>(site + 1));
+    return site + kCallLength + static_cast<std::uintptr_t>(readValue<std::int32_t>(site + 1));
 }
 
 } // namespace testbed

@@ -48,6 +48,7 @@ struct CallSiteRoutine {
 };
 static_assert(sizeof(CallSiteRoutine) == 10);
 inline constexpr std::size_t kCallSiteOffset = 3;
+inline constexpr std::size_t kCallLength = 5; // E8 and its rel32
 #pragma pack(pop)
 
 enum class Prologue { Frame, HotPatch };

@@ -30,7 +30,6 @@ constexpr char kSitesChanged[] = "Hook sites changed by another mod; disabled.";
 
 constexpr std::uintptr_t kSites[] = {addr::kGameProcessCall, addr::kRenderwareShutdownCall,
                                      addr::kPoolsShutdownCall};
-constexpr std::size_t kCallLength = 5;
 
 // The host bytes a failed start-up must leave alone.
 struct HostSnapshot {
@@ -38,7 +37,7 @@ struct HostSnapshot {
     static HostSnapshot take() {
         HostSnapshot s;
         for (std::uintptr_t site : kSites) {
-            for (std::size_t i = 0; i < kCallLength; ++i) {
+            for (std::size_t i = 0; i < testbed::kCallLength; ++i) {
                 s.bytes.push_back(testbed::readValue<std::uint8_t>(site + i));
             }
         }
