@@ -1,5 +1,6 @@
 // The testbed program: plays the game towards the real plug-in binary.
-//   testbed                      the demo: a game session with the shipped INI
+//   testbed [--pictures DIR]     the demo: a game session with the shipped INI; pictures
+//                                of the meshes go to DIR (default: demo-pictures here)
 //   testbed --game-dir DIR [--module NAME] [--frames N]
 //                                one start of the game in an existing folder
 #include <windows.h>
@@ -20,6 +21,7 @@ struct Options {
     std::string gameDir;
     std::string module = "FendrixVC.asi";
     int frames = 1;
+    std::string pictures = "demo-pictures";
 };
 
 Options parse(int argc, char** argv) {
@@ -31,6 +33,8 @@ Options parse(int argc, char** argv) {
             options.module = argv[i + 1];
         } else if (std::strcmp(argv[i], "--frames") == 0) {
             options.frames = std::atoi(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--pictures") == 0) {
+            options.pictures = argv[i + 1];
         }
     }
     return options;
@@ -69,5 +73,5 @@ int main(int argc, char** argv) {
     if (!options.gameDir.empty()) {
         return startOnce(options);
     }
-    return testbed::runDemo();
+    return testbed::runDemo(options.pictures);
 }
