@@ -28,11 +28,13 @@ constexpr float kUnderbodyNormal = 0.75f;
 } // namespace
 
 void captureContact(host::Vehicle* entity, const host::ColPoint& point, float impulse, Body body) {
-    if (entity == nullptr || shutdownInProgress || !captureArmed || game::vehiclePool() == nullptr) {
+    if (entity == nullptr || shutdownInProgress || !captureArmed ||
+        game::vehiclePool() == nullptr) {
         return;
     }
-    if ((entity->typeBits & kEntityTypeMask) != kEntityTypeVehicle || entity->vehicleClass != kCapturedClass ||
-        entity->rwObject == nullptr || !isVehicleModel(entity->modelIndex)) {
+    if ((entity->typeBits & kEntityTypeMask) != kEntityTypeVehicle ||
+        entity->vehicleClass != kCapturedClass || entity->rwObject == nullptr ||
+        !isVehicleModel(entity->modelIndex)) {
         return;
     }
     if (!std::isfinite(impulse) || !(impulse > 0.0f)) {

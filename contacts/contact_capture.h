@@ -24,6 +24,8 @@ void captureContact(host::Vehicle* entity, const host::ColPoint& point, float im
 // Model indices of the vehicles worth a dent.
 inline constexpr int kFirstVehicleModel = 130;
 inline constexpr int kLastVehicleModel = 236;
-inline bool isVehicleModel(int model) { return model >= kFirstVehicleModel && model <= kLastVehicleModel; }
+inline bool isVehicleModel(int model) {
+    return model >= kFirstVehicleModel && model <= kLastVehicleModel;
+}
 
 } // namespace fendrix

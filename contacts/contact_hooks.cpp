@@ -19,8 +19,9 @@ using AlternateFn = std::uint8_t(FX_MEMBER*)(host::Vehicle*, FX_MEMBER_EDX, void
 // Each hook copies the collision point first (the routine may change it), runs
 // the game's routine unchanged, and captures only when it applied a collision.
 
-std::uint8_t FX_MEMBER twoBodyContactHook(host::Vehicle* self, FX_MEMBER_EDX edx, host::Vehicle* other,
-                                          host::ColPoint* point, float* impulse, float* otherImpulse) {
+std::uint8_t FX_MEMBER twoBodyContactHook(host::Vehicle* self, FX_MEMBER_EDX edx,
+                                          host::Vehicle* other, host::ColPoint* point,
+                                          float* impulse, float* otherImpulse) {
     const host::ColPoint copy = *point;
     const std::uint8_t result = reinterpret_cast<TwoBodyFn>(twoBodyContactOriginal)(
         self, edx, other, point, impulse, otherImpulse);
@@ -31,8 +32,8 @@ std::uint8_t FX_MEMBER twoBodyContactHook(host::Vehicle* self, FX_MEMBER_EDX edx
     return result;
 }
 
-std::uint8_t FX_MEMBER staticContactHook(host::Vehicle* self, FX_MEMBER_EDX edx, host::ColPoint* point,
-                                         float* impulse) {
+std::uint8_t FX_MEMBER staticContactHook(host::Vehicle* self, FX_MEMBER_EDX edx,
+                                         host::ColPoint* point, float* impulse) {
     const host::ColPoint copy = *point;
     const std::uint8_t result =
         reinterpret_cast<StaticFn>(staticContactOriginal)(self, edx, point, impulse);

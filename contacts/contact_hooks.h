@@ -10,7 +10,8 @@ namespace fendrix {
 
 // 0x4B6600: other entity, collision point, impulse on the object, impulse on the other.
 std::uint8_t FX_MEMBER twoBodyContactHook(host::Vehicle* self, FX_MEMBER_EDX, host::Vehicle* other,
-                                          host::ColPoint* point, float* impulse, float* otherImpulse);
+                                          host::ColPoint* point, float* impulse,
+                                          float* otherImpulse);
 // 0x4B8AA0: collision point, impulse.
 std::uint8_t FX_MEMBER staticContactHook(host::Vehicle* self, FX_MEMBER_EDX, host::ColPoint* point,
                                          float* impulse);

@@ -26,8 +26,8 @@ constexpr std::size_t kHitLineSize = 320;
 
 void processHit(host::Vehicle* vehicle, bool isPlayer, bool resetRequested,
                 host::Vehicle* protectedVehicle) {
-    if (vehicle == nullptr || vehicle->vehicleClass != kProcessedClass || vehicle->rwObject == nullptr ||
-        !isVehicleModel(vehicle->modelIndex)) {
+    if (vehicle == nullptr || vehicle->vehicleClass != kProcessedClass ||
+        vehicle->rwObject == nullptr || !isVehicleModel(vehicle->modelIndex)) {
         return;
     }
     TrackedVehicle* record = findTracked(vehicle);
@@ -71,7 +71,8 @@ void processHit(host::Vehicle* vehicle, bool isPlayer, bool resetRequested,
         record = trackVehicle(vehicle, health, now);
     }
     record->lastContact = now;
-    if (!record->episode.observe(entry->point, entry->normal, response, now, settings.ContactGapMs)) {
+    if (!record->episode.observe(entry->point, entry->normal, response, now,
+                                 settings.ContactGapMs)) {
         return;
     }
     smashRearLights(vehicle, record->episode, isPlayer);
@@ -79,8 +80,8 @@ void processHit(host::Vehicle* vehicle, bool isPlayer, bool resetRequested,
     const dent::Episode& episode = record->episode;
     HitContext context;
     context.record = record;
-    context.worldNormal = world.right * episode.normal.x + world.up * episode.normal.y +
-                          world.at * episode.normal.z;
+    context.worldNormal =
+        world.right * episode.normal.x + world.up * episode.normal.y + world.at * episode.normal.z;
     context.worldPoint = world.right * episode.point.x + world.up * episode.point.y +
                          world.at * episode.point.z + world.pos;
     context.depth = episode.depth;

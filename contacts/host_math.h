@@ -6,7 +6,9 @@
 
 namespace fendrix {
 
-inline dent::Vec toVec(const host::V3& v) { return {v.x, v.y, v.z}; }
+inline dent::Vec toVec(const host::V3& v) {
+    return {v.x, v.y, v.z};
+}
 
 inline dent::Frame toFrame(const host::Matrix& m) {
     return {toVec(m.right), toVec(m.up), toVec(m.at), toVec(m.pos)};

@@ -79,7 +79,8 @@ void releaseAllTracked(const char* beginMessage) {
 }
 
 std::int32_t FX_CDECL cgameShutdownHook() {
-    return releaseThenRun(kGameShutdown, [] { return reinterpret_cast<IntRoutine>(cgameShutdownOriginal)(); });
+    return releaseThenRun(kGameShutdown,
+                          [] { return reinterpret_cast<IntRoutine>(cgameShutdownOriginal)(); });
 }
 
 void FX_CDECL restartShutdownHook() {

@@ -13,7 +13,7 @@ namespace fendrix {
 
 struct TrackingTable {
     std::vector<std::unique_ptr<TrackedVehicle>> records; // in order of insertion
-    std::uint8_t resetKeyDown = 0; // F7 state at the previous update
+    std::uint8_t resetKeyDown = 0;                        // F7 state at the previous update
 };
 
 // Created by start-up once the host checks pass; lives until the process ends.

@@ -16,7 +16,8 @@ void* forgetRetentionOriginal = nullptr;
 
 namespace {
 
-using ApplyFn = std::uint8_t(FX_MEMBER*)(host::DamageState*, FX_MEMBER_EDX, std::int32_t, float, float);
+using ApplyFn = std::uint8_t(FX_MEMBER*)(host::DamageState*, FX_MEMBER_EDX, std::int32_t, float,
+                                         float);
 using ForgetFn = std::uint32_t(FX_MEMBER*)(host::DamageState*, FX_MEMBER_EDX);
 
 // Host component ids.
@@ -48,7 +49,8 @@ Component componentOf(std::int32_t id) {
     }
     if (id >= kFirstPanel && id <= kLastPanel) {
         const unsigned index = static_cast<unsigned>(id - kFirstPanel);
-        return {Kind::Part, static_cast<unsigned>(kLastDoor - kFirstDoor + 1) + index, kBitsPerPart * index};
+        return {Kind::Part, static_cast<unsigned>(kLastDoor - kFirstDoor + 1) + index,
+                kBitsPerPart * index};
     }
     if (id >= kFirstUpperPart && id <= kLastUpperPart) {
         const unsigned index = static_cast<unsigned>(id - kFirstUpperPart);
@@ -64,12 +66,14 @@ std::uint32_t statusOf(host::DamageState* object, std::int32_t id, const Compone
     return (object->panelStatus >> c.bit) & kPartMask;
 }
 
-void setStatus(host::DamageState* object, std::int32_t id, const Component& c, std::uint32_t status) {
+void setStatus(host::DamageState* object, std::int32_t id, const Component& c,
+               std::uint32_t status) {
     if (c.kind == Kind::Door) {
         game::setDoorStatus(object, id - kFirstDoor, status);
         return;
     }
-    object->panelStatus = (object->panelStatus & ~(kPartMask << c.bit)) | ((status & kPartMask) << c.bit);
+    object->panelStatus =
+        (object->panelStatus & ~(kPartMask << c.bit)) | ((status & kPartMask) << c.bit);
 }
 
 bool eligible(const Component& c, std::uint32_t before, std::uint32_t after) {
@@ -102,8 +106,8 @@ RetentionEntry& entryFor(const void* object) {
 
 } // namespace
 
-std::uint8_t FX_MEMBER retainDamage(host::DamageState* self, FX_MEMBER_EDX edx, std::int32_t component,
-                                    float a, float b) {
+std::uint8_t FX_MEMBER retainDamage(host::DamageState* self, FX_MEMBER_EDX edx,
+                                    std::int32_t component, float a, float b) {
     const auto original = reinterpret_cast<ApplyFn>(retainDamageOriginal);
     const Component c = componentOf(component);
     if (c.kind == Kind::None || shutdownInProgress || !settings.PartRetentionEnabled) {

@@ -21,15 +21,17 @@ struct RearLight {
 // Right first, then left.
 constexpr RearLight kRearLights[] = {{2, 1.0f, "right"}, {3, -1.0f, "left"}};
 
-constexpr float kLightBehindOrigin = -0.1f;  // a light must lie behind this y
-constexpr float kMaxLightDistance = 12.0f;   // from the vehicle's origin
-constexpr float kReachAheadOfLight = 1.25f;  // a dent may lie this far ahead of the light
+constexpr float kLightBehindOrigin = -0.1f; // a light must lie behind this y
+constexpr float kMaxLightDistance = 12.0f;  // from the vehicle's origin
+constexpr float kReachAheadOfLight = 1.25f; // a dent may lie this far ahead of the light
 constexpr unsigned kBitsPerLight = 2;
 constexpr std::uint32_t kLightMask = 0x3;
 constexpr std::uint32_t kSmashed = 1;
 constexpr std::size_t kLineSize = 130;
 
-bool finitePositive(float value) { return std::isfinite(value) && value > 0.0f; }
+bool finitePositive(float value) {
+    return std::isfinite(value) && value > 0.0f;
+}
 
 } // namespace
 
@@ -53,8 +55,8 @@ void smashRearLights(host::Vehicle* vehicle, const dent::Episode& episode, bool 
         if (game::getLightStatus(damage, rear.index) != 0) {
             continue; // already broken: each light smashes once
         }
-        if (!dent::isFinite(episode.point) || !std::isfinite(episode.depth) || episode.depth <= 0.0f ||
-            !finitePositive(episode.radius)) {
+        if (!dent::isFinite(episode.point) || !std::isfinite(episode.depth) ||
+            episode.depth <= 0.0f || !finitePositive(episode.radius)) {
             continue;
         }
         if (!(episode.point.y < 0.0f) || !(episode.point.y <= light.y + kReachAheadOfLight)) {

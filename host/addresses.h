@@ -50,7 +50,8 @@ inline constexpr std::uintptr_t kRwEngineInstance = 0x7870C0; // must be non-zer
 inline constexpr std::uintptr_t kUpdateSuspendA = 0xA10B36;   // bit 0 suspends the update
 inline constexpr std::uintptr_t kUpdateSuspendB = 0xA10B76;   // bit 0 suspends the update
 inline constexpr std::uintptr_t kGameClockMs = 0x974B2C;
-inline constexpr std::uintptr_t kModelInfoArray = 0x40B824; // address of the model-info pointer array
+inline constexpr std::uintptr_t kModelInfoArray =
+    0x40B824; // address of the model-info pointer array
 
 // The whole range above, for a host image that must cover it.
 inline constexpr std::uintptr_t kLowest = kModelInfoArray;

@@ -6,9 +6,9 @@
 namespace fendrix {
 
 // Flags a copy keeps from its source besides the array flags it recomputes.
-inline constexpr std::uint32_t kCloneCarriedFlags = host::kGeoTriStrip | host::kGeoPositions |
-                                                    host::kGeoPrelit | host::kGeoNormals | host::kGeoLit |
-                                                    host::kGeoModulateMaterialColour;
+inline constexpr std::uint32_t kCloneCarriedFlags =
+    host::kGeoTriStrip | host::kGeoPositions | host::kGeoPrelit | host::kGeoNormals |
+    host::kGeoLit | host::kGeoModulateMaterialColour;
 
 // Why a source that passed both guards still cannot be copied exactly. Reads
 // the source's triangles and material table: only for a source the guards

@@ -7,8 +7,8 @@ namespace fendrix {
 #pragma pack(push, 1)
 // call rel32, as it stands at a redirected site.
 struct CallRel32 {
-    std::uint8_t opcode;        // E8
-    std::int32_t displacement;  // target - (site + 5)
+    std::uint8_t opcode;       // E8
+    std::int32_t displacement; // target - (site + 5)
 };
 #pragma pack(pop)
 static_assert(sizeof(CallRel32) == 5);

@@ -76,12 +76,13 @@ LONG CALLBACK crashHandler(EXCEPTION_POINTERS* info) {
                   moduleName, static_cast<unsigned long>(address - moduleBase), phase, access,
                   target, static_cast<unsigned long>(context->Esp));
     phaseMarker(line, true);
-    formatBounded(line, sizeof line,
-                  "REGISTERS EAX=%08lX EBX=%08lX ECX=%08lX EDX=%08lX ESI=%08lX EDI=%08lX EBP=%08lX",
-                  static_cast<unsigned long>(context->Eax), static_cast<unsigned long>(context->Ebx),
-                  static_cast<unsigned long>(context->Ecx), static_cast<unsigned long>(context->Edx),
-                  static_cast<unsigned long>(context->Esi), static_cast<unsigned long>(context->Edi),
-                  static_cast<unsigned long>(context->Ebp));
+    formatBounded(
+        line, sizeof line,
+        "REGISTERS EAX=%08lX EBX=%08lX ECX=%08lX EDX=%08lX ESI=%08lX EDI=%08lX EBP=%08lX",
+        static_cast<unsigned long>(context->Eax), static_cast<unsigned long>(context->Ebx),
+        static_cast<unsigned long>(context->Ecx), static_cast<unsigned long>(context->Edx),
+        static_cast<unsigned long>(context->Esi), static_cast<unsigned long>(context->Edi),
+        static_cast<unsigned long>(context->Ebp));
     phaseMarker(line, true);
     // The line buffer dies with this frame; leave a fixed text as the phase.
     phaseSet(kAfterReport);

@@ -79,11 +79,14 @@ bool resetKeyPressed() {
     return pressed;
 }
 
-dent::Vec positionOf(const host::Vehicle* entity) { return toVec(entity->placement.pos); }
+dent::Vec positionOf(const host::Vehicle* entity) {
+    return toVec(entity->placement.pos);
+}
 
 // Traffic vehicles within range that have a contact worth a dent, in the order
 // they get processed.
-std::vector<dent::TrafficCandidate> trafficCandidates(dent::Vec centre, host::Vehicle* playerVehicle) {
+std::vector<dent::TrafficCandidate> trafficCandidates(dent::Vec centre,
+                                                      host::Vehicle* playerVehicle) {
     std::vector<dent::TrafficCandidate> candidates;
     const host::VehiclePool* pool = game::vehiclePool();
     if (pool == nullptr || pool->flags == nullptr || pool->size < 1 || pool->size > kMaxPoolSlots) {
@@ -104,7 +107,8 @@ std::vector<dent::TrafficCandidate> trafficCandidates(dent::Vec centre, host::Ve
             continue;
         }
         const dent::Vec position = positionOf(vehicle);
-        if (!dent::isFinite(position) || !dent::inTrafficRange(position, centre, settings.NPCRange)) {
+        if (!dent::isFinite(position) ||
+            !dent::inTrafficRange(position, centre, settings.NPCRange)) {
             continue;
         }
         const dent::Contact* entry = contactQueue.find(vehicle, handle, vehicle->rwObject);

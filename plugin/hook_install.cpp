@@ -25,8 +25,12 @@ struct FunctionHook {
     void** original; // receives the entry point of the game's own routine
 };
 
-void* asTarget(std::uintptr_t address) { return reinterpret_cast<void*>(address); }
-template <typename Fn> const void* asCode(Fn* function) { return reinterpret_cast<const void*>(function); }
+void* asTarget(std::uintptr_t address) {
+    return reinterpret_cast<void*>(address);
+}
+template <typename Fn> const void* asCode(Fn* function) {
+    return reinterpret_cast<const void*>(function);
+}
 
 // First group, in installation order.
 const FunctionHook kContactHooks[] = {
@@ -95,8 +99,9 @@ void installContactHooks() {
     }
     contactHooksActive = true;
     logLine("Lifecycle hooks active: cleanup before CGame::Shutdown and ShutDownForRestart.");
-    logLine("Contact hooks active: static, two-body and alternate collision paths; original physics "
-            "preserved.");
+    logLine(
+        "Contact hooks active: static, two-body and alternate collision paths; original physics "
+        "preserved.");
 }
 
 void installRetentionHooks() {
@@ -105,7 +110,8 @@ void installRetentionHooks() {
         !initialized()) {
         return;
     }
-    constexpr char kConflict[] = "Part retention: hook conflict/failure; stock detachment retained.";
+    constexpr char kConflict[] =
+        "Part retention: hook conflict/failure; stock detachment retained.";
     const FunctionHook& apply = kRetentionHooks[0];
     const FunctionHook& forget = kRetentionHooks[1];
     if (takenByAnotherMod(apply) || create(apply) != MH_OK) {
@@ -126,8 +132,9 @@ void installRetentionHooks() {
             return;
         }
     }
-    logFormat<160>("Part retention active: %u separate attempts per delayed stage; 750 ms contact gap.",
-                   static_cast<unsigned>(settings.AttemptsPerStage));
+    logFormat<160>(
+        "Part retention active: %u separate attempts per delayed stage; 750 ms contact gap.",
+        static_cast<unsigned>(settings.AttemptsPerStage));
 }
 
 } // namespace fendrix

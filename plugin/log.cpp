@@ -25,7 +25,9 @@ void setLogPath(const char* path) {
     std::snprintf(gLogPath, sizeof gLogPath, "%s", path);
 }
 
-const char* logPath() { return gLogPath; }
+const char* logPath() {
+    return gLogPath;
+}
 
 void logLine(const char* text) {
     if (gLogPath[0] == '\0') {
@@ -39,9 +41,13 @@ void logLine(const char* text) {
     std::fclose(file);
 }
 
-void phaseSet(const char* text) { gPhase = text; }
+void phaseSet(const char* text) {
+    gPhase = text;
+}
 
-const char* currentPhase() { return gPhase; }
+const char* currentPhase() {
+    return gPhase;
+}
 
 void phaseMarker(const char* text, bool force) {
     gPhase = text;

@@ -10,7 +10,8 @@ namespace {
 // stem + extension in a path buffer; a longer result is cut to fit.
 void joinCut(char (&out)[kPathSize], const char* stem, const char* extension) {
     const std::size_t stemLength = std::min(std::strlen(stem), kPathSize - 1);
-    const std::size_t extensionLength = std::min(std::strlen(extension), kPathSize - 1 - stemLength);
+    const std::size_t extensionLength =
+        std::min(std::strlen(extension), kPathSize - 1 - stemLength);
     std::memcpy(out, stem, stemLength);
     std::memcpy(out + stemLength, extension, extensionLength);
     out[stemLength + extensionLength] = '\0';

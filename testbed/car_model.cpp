@@ -33,7 +33,9 @@ void addFace(Mesh& mesh, host::V3 origin, host::V3 u, host::V3 v, host::V3 norma
     }
     for (int j = 0; j < divisions; ++j) {
         for (int i = 0; i < divisions; ++i) {
-            const auto at = [&](int x, int y) { return static_cast<std::uint16_t>(first + y * side + x); };
+            const auto at = [&](int x, int y) {
+                return static_cast<std::uint16_t>(first + y * side + x);
+            };
             mesh.indices.insert(mesh.indices.end(), {at(i, j), at(i + 1, j), at(i + 1, j + 1)});
             mesh.indices.insert(mesh.indices.end(), {at(i, j), at(i + 1, j + 1), at(i, j + 1)});
         }

@@ -18,7 +18,7 @@ constexpr std::uintptr_t kTargetSave = 0x401204;
 
 #pragma pack(push, 1)
 struct MovImm32 {
-    std::uint8_t opcode;  // B8+r: mov r32, imm32
+    std::uint8_t opcode; // B8+r: mov r32, imm32
     std::uint32_t value;
 };
 struct FaultRoutine {
@@ -63,11 +63,17 @@ LONG CALLBACK resolveFault(EXCEPTION_POINTERS* info) {
 
 } // namespace
 
-std::uintptr_t faultInstruction() { return kFaultRoutine + offsetof(FaultRoutine, storeEax); }
+std::uintptr_t faultInstruction() {
+    return kFaultRoutine + offsetof(FaultRoutine, storeEax);
+}
 
-std::uint32_t faultEsp() { return readValue<std::uint32_t>(kEspSave); }
+std::uint32_t faultEsp() {
+    return readValue<std::uint32_t>(kEspSave);
+}
 
-int resolvedExceptions() { return gResolved; }
+int resolvedExceptions() {
+    return gResolved;
+}
 
 void installFaultRoutine() {
     openHostImage();

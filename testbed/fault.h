@@ -28,7 +28,8 @@ std::uint32_t faultEsp();
 
 // Raises an exception of any code with RaiseException, which the resolving
 // handler then continues from.
-void raiseContinuable(unsigned long code, unsigned long parameterCount, const std::uintptr_t* parameters);
+void raiseContinuable(unsigned long code, unsigned long parameterCount,
+                      const std::uintptr_t* parameters);
 
 // Exceptions the resolving handler continued from, of any code.
 int resolvedExceptions();

@@ -28,13 +28,19 @@ void FX_CDECL gameProcess() {
     }
     world().clockMs += world().clockStepMs;
 }
-void FX_CDECL renderwareShutdown() { ++gState.renderwareShutdownCalls; }
-void FX_CDECL poolsShutdown() { ++gState.poolsShutdownCalls; }
+void FX_CDECL renderwareShutdown() {
+    ++gState.renderwareShutdownCalls;
+}
+void FX_CDECL poolsShutdown() {
+    ++gState.poolsShutdownCalls;
+}
 std::int32_t FX_CDECL gameShutdown() {
     ++gState.gameShutdownCalls;
     return gState.gameShutdownResult;
 }
-void FX_CDECL shutdownForRestart() { ++gState.restartShutdownCalls; }
+void FX_CDECL shutdownForRestart() {
+    ++gState.restartShutdownCalls;
+}
 
 // Collision routines: member convention, the callee pops its stack arguments.
 // The routine has applied its collision; the point it was given is scratch now.
@@ -56,7 +62,8 @@ std::uint8_t FX_MEMBER twoBodyContact(void* self, FX_MEMBER_EDX, void* other, ho
     *impulseB = gState.collision.impulseB;
     return gState.collision.result;
 }
-std::uint8_t FX_MEMBER staticContact(void* self, FX_MEMBER_EDX, host::ColPoint* point, float* impulse) {
+std::uint8_t FX_MEMBER staticContact(void* self, FX_MEMBER_EDX, host::ColPoint* point,
+                                     float* impulse) {
     ++gState.staticCalls;
     gState.seen = {self, nullptr, nullptr, point, 0, 0};
     touchPoint(point);
@@ -95,18 +102,23 @@ std::uint8_t FX_MEMBER getLightStatus(host::DamageState* self, FX_MEMBER_EDX, st
     return static_cast<std::uint8_t>((self->lightStatus >> (kLightBits * light)) & kLightMask);
 }
 
-const void* fn(auto* function) { return reinterpret_cast<const void*>(function); }
+const void* fn(auto* function) {
+    return reinterpret_cast<const void*>(function);
+}
 
 } // namespace
 
-GameState& game() { return gState; }
+GameState& game() {
+    return gState;
+}
 
 void installGame() {
     openHostImage();
     writeValue(addr::kSignature, addr::kSignatureValue);
 
     gFrameRoutine = installCallSite(addr::kGameProcessCall, fn(&gameProcess));
-    gRenderwareShutdownRoutine = installCallSite(addr::kRenderwareShutdownCall, fn(&renderwareShutdown));
+    gRenderwareShutdownRoutine =
+        installCallSite(addr::kRenderwareShutdownCall, fn(&renderwareShutdown));
     gPoolsShutdownRoutine = installCallSite(addr::kPoolsShutdownCall, fn(&poolsShutdown));
 
     installRoutine(addr::kGameShutdown, fn(&gameShutdown));
@@ -127,14 +139,22 @@ namespace {
 using Routine = void(FX_CDECL*)();
 }
 
-void runGameFrame() { reinterpret_cast<Routine>(gFrameRoutine)(); }
-void runRenderwareShutdown() { reinterpret_cast<Routine>(gRenderwareShutdownRoutine)(); }
-void runPoolsShutdown() { reinterpret_cast<Routine>(gPoolsShutdownRoutine)(); }
+void runGameFrame() {
+    reinterpret_cast<Routine>(gFrameRoutine)();
+}
+void runRenderwareShutdown() {
+    reinterpret_cast<Routine>(gRenderwareShutdownRoutine)();
+}
+void runPoolsShutdown() {
+    reinterpret_cast<Routine>(gPoolsShutdownRoutine)();
+}
 
 std::uint8_t callTwoBodyContact(void* self, void* other, host::ColPoint* point, float* impulseA,
                                 float* impulseB) {
-    using Fn = std::uint8_t(FX_MEMBER*)(void*, FX_MEMBER_EDX, void*, host::ColPoint*, float*, float*);
-    return reinterpret_cast<Fn>(addr::kTwoBodyContact)(self, nullptr, other, point, impulseA, impulseB);
+    using Fn =
+        std::uint8_t(FX_MEMBER*)(void*, FX_MEMBER_EDX, void*, host::ColPoint*, float*, float*);
+    return reinterpret_cast<Fn>(addr::kTwoBodyContact)(self, nullptr, other, point, impulseA,
+                                                       impulseB);
 }
 std::uint8_t callStaticContact(void* self, host::ColPoint* point, float* impulse) {
     using Fn = std::uint8_t(FX_MEMBER*)(void*, FX_MEMBER_EDX, host::ColPoint*, float*);
@@ -145,12 +165,14 @@ std::uint8_t callAlternateContact(void* self, void* arg, host::ColPoint* point, 
     using Fn = std::uint8_t(FX_MEMBER*)(void*, FX_MEMBER_EDX, void*, host::ColPoint*, float*,
                                         std::int32_t, std::int32_t);
     return reinterpret_cast<Fn>(addr::kAlternateContact)(self, nullptr, arg, point, impulse, extraA,
-                                                        extraB);
+                                                         extraB);
 }
 std::int32_t callGameShutdown() {
     using Fn = std::int32_t(FX_CDECL*)();
     return reinterpret_cast<Fn>(addr::kGameShutdown)();
 }
-void callShutdownForRestart() { reinterpret_cast<Routine>(addr::kShutdownForRestart)(); }
+void callShutdownForRestart() {
+    reinterpret_cast<Routine>(addr::kShutdownForRestart)();
+}
 
 } // namespace testbed

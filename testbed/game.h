@@ -11,9 +11,9 @@ namespace testbed {
 
 // A collision the game's physics applies through one of its routines.
 struct CollisionCall {
-    std::uint8_t result = 1;  // the routine's result byte
-    float impulseA = 0.0f;    // written through the first impulse reference
-    float impulseB = 0.0f;    // written through the second (two-body path)
+    std::uint8_t result = 1;    // the routine's result byte
+    float impulseA = 0.0f;      // written through the first impulse reference
+    float impulseB = 0.0f;      // written through the second (two-body path)
     bool scramblePoint = false; // the routine overwrites the collision point it was given
 };
 

@@ -30,7 +30,8 @@ void installRoutine(std::uintptr_t address, const void* implementation, Prologue
         stub.displacement = rel32(address + sizeof stub, implementation);
         writeValue(address, stub);
     }
-    FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<void*>(address), sizeof(HotPatchStub));
+    FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<void*>(address),
+                          sizeof(HotPatchStub));
 }
 
 std::uintptr_t installCallSite(std::uintptr_t site, const void* target) {

@@ -19,8 +19,8 @@ SHORT WINAPI keyState(int virtualKey) {
 }
 
 bool feedKeyState(HMODULE plugin) {
-    return patchImport(plugin, "USER32.dll", "GetAsyncKeyState", reinterpret_cast<void*>(&keyState)) !=
-           nullptr;
+    return patchImport(plugin, "USER32.dll", "GetAsyncKeyState",
+                       reinterpret_cast<void*>(&keyState)) != nullptr;
 }
 
 } // namespace testbed

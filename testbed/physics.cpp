@@ -27,7 +27,8 @@ std::uint8_t applyCollision(const Collision& c) {
     case CollisionPath::Static:
         return callStaticContact(c.body, &point, &impulse);
     case CollisionPath::Alternate:
-        return callAlternateContact(c.body, nullptr, &point, &impulse, kPassedThroughA, kPassedThroughB);
+        return callAlternateContact(c.body, nullptr, &point, &impulse, kPassedThroughA,
+                                    kPassedThroughB);
     }
     return 0;
 }

@@ -125,7 +125,9 @@ std::string programDir() {
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
-std::string pluginBinary() { return programDir() + "FendrixVC.asi"; }
+std::string pluginBinary() {
+    return programDir() + "FendrixVC.asi";
+}
 
 std::string quoted(const std::string& argument) {
     std::string text = "\"" + argument;
@@ -140,8 +142,8 @@ int runProgram(const std::string& commandLine) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
         return -1;
     }
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -29,7 +29,8 @@ class Testbed {
 
     // Writes a file into the game folder (folders are created as needed).
     void writeFile(const std::string& relativePath, const std::string& contents) const;
-    void writeIni(const std::string& text, const std::string& relativePath = "FendrixVC.ini") const {
+    void writeIni(const std::string& text,
+                  const std::string& relativePath = "FendrixVC.ini") const {
         writeFile(relativePath, text);
     }
     // Copies FendrixVC.asi into the game folder under this name and loads it

@@ -15,8 +15,8 @@ namespace addr = host::addr;
 
 namespace {
 
-constexpr std::uint8_t kFreeSlot = 0x80;   // bit 7 of a slot's flag byte
-constexpr std::uint8_t kIdMask = 0x7F;     // the rest counts reuses of the slot
+constexpr std::uint8_t kFreeSlot = 0x80; // bit 7 of a slot's flag byte
+constexpr std::uint8_t kIdMask = 0x7F;   // the rest counts reuses of the slot
 constexpr unsigned kHandleSlotShift = 8;
 constexpr std::int32_t kHandleIdMask = 0xFF;
 
@@ -40,7 +40,9 @@ ModelInstance gInstances[kPoolSlots];
 std::map<const host::Frame*, std::string> gFrameNames;
 std::map<const void*, std::vector<host::Atomic*>> gClumpAtomics;
 
-std::int32_t slotOf(const host::Vehicle* vehicle) { return static_cast<std::int32_t>(vehicle - gObjects); }
+std::int32_t slotOf(const host::Vehicle* vehicle) {
+    return static_cast<std::int32_t>(vehicle - gObjects);
+}
 
 host::Matrix identityAt(host::V3 position) {
     host::Matrix m = {};
@@ -99,7 +101,8 @@ void buildInstance(host::Vehicle* vehicle, const VehicleSpec& spec) {
         auto* atomic = new host::Atomic{};
         atomic->frame = frame;
         if (part.geometry != nullptr) {
-            using SetGeometryFn = host::Atomic*(FX_CDECL*)(host::Atomic*, host::Geometry*, std::uint32_t);
+            using SetGeometryFn =
+                host::Atomic*(FX_CDECL*)(host::Atomic*, host::Geometry*, std::uint32_t);
             reinterpret_cast<SetGeometryFn>(addr::kSetGeometry)(atomic, part.geometry, 0);
         }
         instance.atomics.push_back(atomic);
@@ -132,17 +135,24 @@ host::Vehicle* FX_CDECL vehicleByRef(std::int32_t handle) {
     }
     return gFlags[slot] == (handle & kHandleIdMask) ? &gObjects[slot] : nullptr;
 }
-std::int32_t FX_CDECL vehicleRef(host::Vehicle* vehicle) { return handleOf(vehicle); }
-host::Vehicle* FX_CDECL playerVehicle() { return gWorld.playerVehicle; }
+std::int32_t FX_CDECL vehicleRef(host::Vehicle* vehicle) {
+    return handleOf(vehicle);
+}
+host::Vehicle* FX_CDECL playerVehicle() {
+    return gWorld.playerVehicle;
+}
 host::Vehicle* FX_CDECL playerPed() {
     if (!gWorld.playerExists) {
         return nullptr;
     }
-    gPlayerPed.placement = identityAt(gWorld.playerVehicle != nullptr ? gWorld.playerVehicle->placement.pos
-                                                                      : gWorld.playerPosition);
+    gPlayerPed.placement =
+        identityAt(gWorld.playerVehicle != nullptr ? gWorld.playerVehicle->placement.pos
+                                                   : gWorld.playerPosition);
     return &gPlayerPed;
 }
-host::Matrix* FX_CDECL frameLTM(host::Frame* frame) { return frame != nullptr ? &frame->ltm : nullptr; }
+host::Matrix* FX_CDECL frameLTM(host::Frame* frame) {
+    return frame != nullptr ? &frame->ltm : nullptr;
+}
 const char* FX_CDECL frameName(host::Frame* frame) {
     const auto it = gFrameNames.find(frame);
     return it == gFrameNames.end() || it->second.empty() ? nullptr : it->second.c_str();
@@ -161,11 +171,15 @@ void* FX_CDECL forAllAtomics(void* clump, AtomicCallback callback, void* data) {
     return clump;
 }
 
-const void* fn(auto* function) { return reinterpret_cast<const void*>(function); }
+const void* fn(auto* function) {
+    return reinterpret_cast<const void*>(function);
+}
 
 } // namespace
 
-World& world() { return gWorld; }
+World& world() {
+    return gWorld;
+}
 
 std::int32_t handleOf(const host::Vehicle* vehicle) {
     // The game computes a handle from any pointer; one outside the pool gets a
@@ -216,7 +230,8 @@ void rebuildModel(host::Vehicle* vehicle) {
         part.name = gFrameNames[old.frames[i]];
         part.offset = old.offsets[i];
         part.parent = old.frameParents[i] - 1;
-        const bool hasAtomic = atomicIndex < old.atomics.size() && old.atomics[atomicIndex]->frame == old.frames[i];
+        const bool hasAtomic =
+            atomicIndex < old.atomics.size() && old.atomics[atomicIndex]->frame == old.frames[i];
         part.atomic = hasAtomic;
         if (hasAtomic) {
             part.geometry = old.atomics[atomicIndex++]->geometry;
@@ -232,7 +247,9 @@ void rebuildModel(host::Vehicle* vehicle) {
     gInstances[slotOf(vehicle)] = rebuilt;
 }
 
-std::vector<host::Atomic*> atomicsOf(const host::Vehicle* vehicle) { return gInstances[slotOf(vehicle)].atomics; }
+std::vector<host::Atomic*> atomicsOf(const host::Vehicle* vehicle) {
+    return gInstances[slotOf(vehicle)].atomics;
+}
 
 host::Frame* rootFrameOf(const host::Vehicle* vehicle) {
     const ModelInstance& instance = gInstances[slotOf(vehicle)];
@@ -244,9 +261,13 @@ void moveVehicle(host::Vehicle* vehicle, host::V3 position) {
     updateFrames(vehicle);
 }
 
-void setPoolPresent(bool present) { writeValue<void*>(addr::kVehiclePool, present ? &gPool : nullptr); }
+void setPoolPresent(bool present) {
+    writeValue<void*>(addr::kVehiclePool, present ? &gPool : nullptr);
+}
 
-void publishClock() { writeValue(addr::kGameClockMs, gWorld.clockMs); }
+void publishClock() {
+    writeValue(addr::kGameClockMs, gWorld.clockMs);
+}
 
 void installVehicles() {
     openHostImage();

@@ -57,7 +57,8 @@ inline const Case kCases[] = {
      [](fendrix::Settings& s) { s.ContactGapMs = 50; }},
     {"NegativeCountEndsAtUpperBound", "[Traffic]\nNPCRange=-5\n",
      [](fendrix::Settings& s) { s.NPCRange = 200.0f; }},
-    {"SmallRangeRaised", "[Traffic]\nNPCRange=7\n", [](fendrix::Settings& s) { s.NPCRange = 20.0f; }},
+    {"SmallRangeRaised", "[Traffic]\nNPCRange=7\n",
+     [](fendrix::Settings& s) { s.NPCRange = 20.0f; }},
     {"ZeroCountsBecomeOne", "[Traffic]\nMaxNPCPerFrame=0\n[PartRetention]\nAttemptsPerStage=0\n",
      [](fendrix::Settings& s) {
          s.MaxNPCPerFrame = 1;
@@ -138,8 +139,12 @@ inline void expectSame(const fendrix::Settings& a, const fendrix::Settings& b) {
 #undef FX_SAME
 }
 
-inline void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+inline void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
-inline std::string caseName(const testing::TestParamInfo<Case>& info) { return info.param.name; }
+inline std::string caseName(const testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
 
 } // namespace settings_cases

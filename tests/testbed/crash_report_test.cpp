@@ -66,13 +66,15 @@ TEST_F(CrashReport, AccessViolationInTheGameGivesBothLinesExactly) {
     const std::string module = moduleOf(testbed::faultInstruction(), base);
     ASSERT_EQ(base, 0x400000u) << "the fault lies in the game's image";
     const std::string exception =
-        "EXCEPTION code=C0000005 address=" + hex8(testbed::faultInstruction()) + " module=" + module +
-        " offset=" + hex8(testbed::faultInstruction() - base) +
-        " phase=game process access=1 target=" + hex8(kUnwritable) + " ESP=" + hex8(testbed::faultEsp());
+        "EXCEPTION code=C0000005 address=" + hex8(testbed::faultInstruction()) +
+        " module=" + module + " offset=" + hex8(testbed::faultInstruction() - base) +
+        " phase=game process access=1 target=" + hex8(kUnwritable) +
+        " ESP=" + hex8(testbed::faultEsp());
     const auto& r = testbed::kFaultRegisters;
     const std::string registers = "REGISTERS EAX=" + hex8(r.eax) + " EBX=" + hex8(r.ebx) +
-                                  " ECX=" + hex8(r.ecx) + " EDX=" + hex8(r.edx) + " ESI=" + hex8(r.esi) +
-                                  " EDI=" + hex8(kUnwritable) + " EBP=" + hex8(r.ebp);
+                                  " ECX=" + hex8(r.ecx) + " EDX=" + hex8(r.edx) +
+                                  " ESI=" + hex8(r.esi) + " EDI=" + hex8(kUnwritable) +
+                                  " EBP=" + hex8(r.ebp);
     EXPECT_EQ(reportLines(tb), (std::vector<std::string>{exception, registers}));
 }
 
@@ -91,7 +93,9 @@ struct RaisedCode {
     const char* accessAndTarget; // as the report shows them
 };
 
-void PrintTo(const RaisedCode& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RaisedCode& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class RaisedCodes : public testing::TestWithParam<RaisedCode> {
   protected:
@@ -116,25 +120,33 @@ TEST_P(RaisedCodes, OnlyTheFatalCodesAreReported) {
     ASSERT_EQ(lines.size(), 2u);
     const std::string& first = lines[0];
     EXPECT_EQ(first.rfind("EXCEPTION code=" + hex8(c.code) + " address=", 0), 0u) << first;
-    EXPECT_NE(first.find(std::string(" phase=startup ") + c.accessAndTarget + " ESP="), std::string::npos)
+    EXPECT_NE(first.find(std::string(" phase=startup ") + c.accessAndTarget + " ESP="),
+              std::string::npos)
         << "no phase was set before the first frame; " << first;
 
     // Module and offset belong to the address the report names.
     unsigned long address = 0;
-    ASSERT_EQ(std::sscanf(first.c_str(), "EXCEPTION code=%*8lX address=%8lX", &address), 1) << first;
+    ASSERT_EQ(std::sscanf(first.c_str(), "EXCEPTION code=%*8lX address=%8lX", &address), 1)
+        << first;
     std::uintptr_t base = 0;
     const std::string module = moduleOf(address, base);
-    EXPECT_NE(first.find(" module=" + module + " offset=" + hex8(address - base) + " "), std::string::npos)
+    EXPECT_NE(first.find(" module=" + module + " offset=" + hex8(address - base) + " "),
+              std::string::npos)
         << first;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, RaisedCodes,
     testing::Values(
-        RaisedCode{"InPageTwoParameters", 0xC0000006, {0, 0x1234}, true, "access=0 target=00001234"},
-        RaisedCode{"IllegalInstructionNoParameters", 0xC000001D, {}, true, "access=0 target=00000000"},
+        RaisedCode{
+            "InPageTwoParameters", 0xC0000006, {0, 0x1234}, true, "access=0 target=00001234"},
+        RaisedCode{
+            "IllegalInstructionNoParameters", 0xC000001D, {}, true, "access=0 target=00000000"},
         RaisedCode{"MisalignmentOneParameter", 0x80000002, {8}, true, "access=8 target=00000000"},
-        RaisedCode{"AccessViolationThreeParameters", 0xC0000005, {1, 0xABCD, 7}, true,
+        RaisedCode{"AccessViolationThreeParameters",
+                   0xC0000005,
+                   {1, 0xABCD, 7},
+                   true,
                    "access=1 target=0000ABCD"},
         RaisedCode{"Breakpoint", 0x80000003, {}, false, ""},
         RaisedCode{"LanguageException", 0xE06D7363, {}, false, ""},
@@ -143,12 +155,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A fault inside the report itself: the plug-in's log writer meets a fault the
 // first time it opens the log.
-using CreateFileFn = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+using CreateFileFn = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                     HANDLE);
 CreateFileFn gRealCreateFile = nullptr;
 bool gFaultedInside = false;
 
-HANDLE WINAPI faultingCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                 DWORD disposition, DWORD flags, HANDLE templ) {
+HANDLE WINAPI faultingCreateFile(LPCSTR name, DWORD access, DWORD share,
+                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                 HANDLE templ) {
     if (!gFaultedInside) {
         gFaultedInside = true;
         testbed::raiseAccessViolation(kOtherUnwritable);
@@ -157,9 +171,8 @@ HANDLE WINAPI faultingCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECUR
 }
 
 TEST_F(CrashReport, FaultDuringAReportGivesNoSecondReport) {
-    gRealCreateFile = reinterpret_cast<CreateFileFn>(
-        testbed::patchImport(tb.plugin(), "KERNEL32.dll", "CreateFileA",
-                             reinterpret_cast<void*>(&faultingCreateFile)));
+    gRealCreateFile = reinterpret_cast<CreateFileFn>(testbed::patchImport(
+        tb.plugin(), "KERNEL32.dll", "CreateFileA", reinterpret_cast<void*>(&faultingCreateFile)));
     ASSERT_NE(gRealCreateFile, nullptr) << "the plug-in writes markers with CreateFileA";
     testbed::game().physics = [] { testbed::raiseAccessViolation(kUnwritable); };
     testbed::runGameFrame();

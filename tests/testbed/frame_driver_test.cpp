@@ -20,20 +20,22 @@ using drive::frontHit;
 using drive::sideHit;
 namespace tb = testbed;
 
-constexpr float kHit = 600.0f;      // impact 0.4 on a 1500 mass
+constexpr float kHit = 600.0f; // impact 0.4 on a 1500 mass
 constexpr float kStrongHit = 900.0f;
 constexpr char kReset[] = "Player deformation reset.";
 constexpr char kQueueFull[] = "Contact queue full: excess impacts skipped for this frame.";
 
-std::string hitLine(const char* actor, int handle, int model, unsigned episode, float impulse, float mass,
-                    float speed, float healthLoss, unsigned piece, unsigned meshes, unsigned visited) {
+std::string hitLine(const char* actor, int handle, int model, unsigned episode, float impulse,
+                    float mass, float speed, float healthLoss, unsigned piece, unsigned meshes,
+                    unsigned visited) {
     const dent::Response r = dent::response(impulse, mass, dent::ImpactConfig{});
     char line[320];
-    std::snprintf(line, sizeof line,
-                  "Hit: actor=%s handle=%d model=%d episode=%u impact=%.4f impulse=%.1f mass=%.1f "
-                  "speedAfter=%.4f healthLoss=%.1f depth=%.3f radius=%.3f piece=%u meshes=%u visited=%u",
-                  actor, handle, model, episode, r.impact, impulse, mass, speed, healthLoss, r.depth,
-                  r.radius, piece, meshes, visited);
+    std::snprintf(
+        line, sizeof line,
+        "Hit: actor=%s handle=%d model=%d episode=%u impact=%.4f impulse=%.1f mass=%.1f "
+        "speedAfter=%.4f healthLoss=%.1f depth=%.3f radius=%.3f piece=%u meshes=%u visited=%u",
+        actor, handle, model, episode, r.impact, impulse, mass, speed, healthLoss, r.depth,
+        r.radius, piece, meshes, visited);
     return line;
 }
 
@@ -57,8 +59,9 @@ TEST(FrameDriver, PlayerHitGivesOneHitLineWithEveryField) {
     }
     EXPECT_GT(copied, 0u);
     EXPECT_LT(copied, atomics.size()) << "wheels are never dented";
-    EXPECT_EQ(d.hits(), (std::vector<std::string>{hitLine("player", tb::handleOf(car), 160, 1, kHit, 1500, 5.0f,
-                                                          0.0f, 12, copied, static_cast<unsigned>(atomics.size()))}));
+    EXPECT_EQ(d.hits(), (std::vector<std::string>{hitLine("player", tb::handleOf(car), 160, 1, kHit,
+                                                          1500, 5.0f, 0.0f, 12, copied,
+                                                          static_cast<unsigned>(atomics.size()))}));
     EXPECT_EQ(tb::game().gameProcessCalls, 1);
 }
 
@@ -145,7 +148,9 @@ struct Repair {
     const char* episodeAfter;
 };
 
-void PrintTo(const Repair& r, std::ostream* out) { *out << r.before << "->" << r.after; }
+void PrintTo(const Repair& r, std::ostream* out) {
+    *out << r.before << "->" << r.after;
+}
 
 class RepairReset : public testing::TestWithParam<Repair> {};
 
@@ -167,8 +172,8 @@ TEST_P(RepairReset, DropsTheDentsOnlyAboveTheThreshold) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rises, RepairReset,
-                         testing::Values(Repair{300, 1000, "1"}, Repair{300, 325, "3"}, Repair{300, 325.5f, "1"},
-                                         Repair{1000, 300, "3"}));
+                         testing::Values(Repair{300, 1000, "1"}, Repair{300, 325, "3"},
+                                         Repair{300, 325.5f, "1"}, Repair{1000, 300, "3"}));
 
 TEST(FrameDriver, HealthLossOfTheLastSweepIsLogged) {
     Drive d;
@@ -199,11 +204,13 @@ TEST(TrafficLimited, LinkedFirstThenNearest) {
     host::Vehicle* middle = tb::spawnCar({30, 0, 0});
     player->linkedEntity = farthest;
     limited.frame({sideHit(nearest, kHit), sideHit(farthest, kHit), sideHit(middle, kHit)});
-    EXPECT_EQ(limited.hitHandles("npc"), (std::vector<int>{tb::handleOf(farthest)})) << "the linked one";
+    EXPECT_EQ(limited.hitHandles("npc"), (std::vector<int>{tb::handleOf(farthest)}))
+        << "the linked one";
     player->linkedEntity = nullptr;
     tb::world().clockMs += 1000;
     limited.frame({frontHit(nearest, kHit), frontHit(farthest, kHit), frontHit(middle, kHit)});
-    EXPECT_EQ(limited.hitHandles("npc"), (std::vector<int>{tb::handleOf(farthest), tb::handleOf(nearest)}));
+    EXPECT_EQ(limited.hitHandles("npc"),
+              (std::vector<int>{tb::handleOf(farthest), tb::handleOf(nearest)}));
 }
 
 TEST_F(Traffic, EqualDistancesGoInHandleOrder) {
@@ -214,7 +221,8 @@ TEST_F(Traffic, EqualDistancesGoInHandleOrder) {
     host::Vehicle* c = tb::spawnCar({0, -20, 0});
     ASSERT_LT(tb::handleOf(a), tb::handleOf(b));
     d.frame({sideHit(c, kHit), sideHit(b, kHit), sideHit(a, kHit)});
-    EXPECT_EQ(d.hitHandles("npc"), (std::vector<int>{tb::handleOf(a), tb::handleOf(b), tb::handleOf(c)}));
+    EXPECT_EQ(d.hitHandles("npc"),
+              (std::vector<int>{tb::handleOf(a), tb::handleOf(b), tb::handleOf(c)}));
 }
 
 TEST(TrafficLimited, MaxPerFrameCutsTheSortedList) {
@@ -224,9 +232,11 @@ TEST(TrafficLimited, MaxPerFrameCutsTheSortedList) {
     host::Vehicle* farthest = tb::spawnCar({40, 0, 0});
     host::Vehicle* nearer = tb::spawnCar({20, 0, 0});
     host::Vehicle* nearest = tb::spawnCar({10, 0, 0});
-    limited.frame({sideHit(farthest, kHit), sideHit(nearer, kHit), sideHit(nearest, kHit), sideHit(player, kHit)});
+    limited.frame({sideHit(farthest, kHit), sideHit(nearer, kHit), sideHit(nearest, kHit),
+                   sideHit(player, kHit)});
     EXPECT_EQ(limited.hitHandles("player"), (std::vector<int>{tb::handleOf(player)}));
-    EXPECT_EQ(limited.hitHandles("npc"), (std::vector<int>{tb::handleOf(nearest), tb::handleOf(nearer)}));
+    EXPECT_EQ(limited.hitHandles("npc"),
+              (std::vector<int>{tb::handleOf(nearest), tb::handleOf(nearer)}));
     // The cut contact is gone with the next frame's queue.
     tb::world().clockMs += 50;
     limited.frame();
@@ -248,7 +258,8 @@ TEST_F(Traffic, VehicleWhosePositionTurnsNonFiniteIsNeverACandidate) {
     host::Vehicle* npc = tb::spawnCar({10, 0, 0});
     tb::game().physics = [npc] {
         tb::applyCollision(sideHit(npc, kHit));
-        npc->placement.pos.x = std::numeric_limits<float>::quiet_NaN(); // after the contact was captured
+        npc->placement.pos.x =
+            std::numeric_limits<float>::quiet_NaN(); // after the contact was captured
     };
     tb::runGameFrame();
     EXPECT_TRUE(d.hitHandles("npc").empty());
@@ -285,7 +296,9 @@ struct Overflow {
     std::size_t lines;
 };
 
-void PrintTo(const Overflow& o, std::ostream* out) { *out << o.ini; }
+void PrintTo(const Overflow& o, std::ostream* out) {
+    *out << o.ini;
+}
 
 class QueueOverflow : public testing::TestWithParam<Overflow> {};
 

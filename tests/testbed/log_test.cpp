@@ -16,8 +16,13 @@ constexpr float kHit = 600.0f;
 
 // Markers that only Diagnostics writes, by their area.
 bool isStepMarker(const std::string& line) {
-    static const char* const kAreas[] = {"atomic: ", "hit: ", "clone: ", "cleanup: ", "geometry: ",
-                                         "panel: ", "geometry ABI: create runtime probe"};
+    static const char* const kAreas[] = {"atomic: ",
+                                         "hit: ",
+                                         "clone: ",
+                                         "cleanup: ",
+                                         "geometry: ",
+                                         "panel: ",
+                                         "geometry ABI: create runtime probe"};
     for (const char* area : kAreas) {
         if (line.rfind(area, 0) == 0) {
             return true;

@@ -67,7 +67,8 @@ TEST(Startup, GoodHostRedirectsTheThreeSitesAndRunsTheGameOncePerFrame) {
     }
     for (int frame = 1; frame <= 3; ++frame) {
         testbed::runGameFrame();
-        EXPECT_EQ(testbed::game().gameProcessCalls, frame) << "the game's own routine, once a frame";
+        EXPECT_EQ(testbed::game().gameProcessCalls, frame)
+            << "the game's own routine, once a frame";
     }
     testbed::runRenderwareShutdown();
     testbed::runPoolsShutdown();
@@ -85,11 +86,13 @@ struct SpoiledHost {
 
 void protectSignaturePage(DWORD protection) {
     DWORD previous = 0;
-    ASSERT_TRUE(VirtualProtect(reinterpret_cast<void*>(addr::kSignature), 4, protection, &previous));
+    ASSERT_TRUE(
+        VirtualProtect(reinterpret_cast<void*>(addr::kSignature), 4, protection, &previous));
 }
 
 const SpoiledHost kSpoiled[] = {
-    {"WrongSignature", [](Testbed&) { testbed::writeValue<std::uint32_t>(addr::kSignature, 0x53E58956); },
+    {"WrongSignature",
+     [](Testbed&) { testbed::writeValue<std::uint32_t>(addr::kSignature, 0x53E58956); },
      kBadSignature},
     {"Version11Signature",
      [](Testbed&) {
@@ -99,20 +102,25 @@ const SpoiledHost kSpoiled[] = {
      },
      kBadSignature},
     {"NoAccessSignaturePage", [](Testbed&) { protectSignaturePage(PAGE_NOACCESS); }, kBadSignature},
-    {"ExecuteOnlySignaturePage", [](Testbed&) { protectSignaturePage(PAGE_EXECUTE); }, kBadSignature},
+    {"ExecuteOnlySignaturePage", [](Testbed&) { protectSignaturePage(PAGE_EXECUTE); },
+     kBadSignature},
     {"GuardedSignaturePage", [](Testbed&) { protectSignaturePage(PAGE_READWRITE | PAGE_GUARD); },
      kBadSignature},
     {"DisabledInIni", [](Testbed& tb) { tb.writeIni("[General]\nEnabled=0\n"); }, kDisabled},
     {"GameProcessSiteIsAJump",
-     [](Testbed&) { testbed::writeValue<std::uint8_t>(addr::kGameProcessCall, 0xE9); }, kSitesChanged},
+     [](Testbed&) { testbed::writeValue<std::uint8_t>(addr::kGameProcessCall, 0xE9); },
+     kSitesChanged},
     {"RenderwareSiteIsAJump",
      [](Testbed&) { testbed::writeValue<std::uint8_t>(addr::kRenderwareShutdownCall, 0xE9); },
      kSitesChanged},
     {"PoolsSiteIsAJump",
-     [](Testbed&) { testbed::writeValue<std::uint8_t>(addr::kPoolsShutdownCall, 0xE9); }, kSitesChanged},
+     [](Testbed&) { testbed::writeValue<std::uint8_t>(addr::kPoolsShutdownCall, 0xE9); },
+     kSitesChanged},
 };
 
-void PrintTo(const SpoiledHost& host, std::ostream* out) { *out << host.name; }
+void PrintTo(const SpoiledHost& host, std::ostream* out) {
+    *out << host.name;
+}
 
 class SpoiledStartup : public testing::TestWithParam<SpoiledHost> {};
 
@@ -125,7 +133,8 @@ TEST_P(SpoiledStartup, LogsItsOneLineAndLeavesTheHostAlone) {
     EXPECT_EQ(HostSnapshot::take().bytes, before.bytes);
     if (testbed::readValue<std::uint8_t>(addr::kGameProcessCall) == 0xE8) {
         testbed::runGameFrame();
-        EXPECT_EQ(testbed::game().gameProcessCalls, 1) << "the game runs as if the plug-in were absent";
+        EXPECT_EQ(testbed::game().gameProcessCalls, 1)
+            << "the game runs as if the plug-in were absent";
     }
 }
 
@@ -135,25 +144,28 @@ INSTANTIATE_TEST_SUITE_P(Hosts, SpoiledStartup, testing::ValuesIn(kSpoiled),
 TEST(Startup, OtherImageBaseIsRefused) {
     Testbed tb;
     tb.writeIni("");
-    ASSERT_TRUE(CopyFileA(testbed::pluginBinary().c_str(), (tb.gameDir() + "FendrixVC.asi").c_str(), FALSE));
-    const int code = testbed::runProgram(testbed::quoted(testbed::programDir() + "testbed_rebased.exe") +
-                                         " --game-dir " + testbed::quoted(tb.gameDir()));
+    ASSERT_TRUE(CopyFileA(testbed::pluginBinary().c_str(), (tb.gameDir() + "FendrixVC.asi").c_str(),
+                          FALSE));
+    const int code =
+        testbed::runProgram(testbed::quoted(testbed::programDir() + "testbed_rebased.exe") +
+                            " --game-dir " + testbed::quoted(tb.gameDir()));
     ASSERT_EQ(code, 0);
     EXPECT_EQ(tb.logTexts(), (std::vector<std::string>{kHeader, kBadBase}));
 }
 
 TEST(Startup, EveryStartAppendsToTheLog) {
     Testbed tb;
-    ASSERT_TRUE(CopyFileA(testbed::pluginBinary().c_str(), (tb.gameDir() + "FendrixVC.asi").c_str(), FALSE));
-    const std::string command =
-        testbed::quoted(testbed::programDir() + "testbed.exe") + " --game-dir " +
-        testbed::quoted(tb.gameDir()) + " --frames 2";
+    ASSERT_TRUE(CopyFileA(testbed::pluginBinary().c_str(), (tb.gameDir() + "FendrixVC.asi").c_str(),
+                          FALSE));
+    const std::string command = testbed::quoted(testbed::programDir() + "testbed.exe") +
+                                " --game-dir " + testbed::quoted(tb.gameDir()) + " --frames 2";
     ASSERT_EQ(testbed::runProgram(command), 0);
     ASSERT_EQ(testbed::runProgram(command), 0);
     // Each start: start-up's two lines, then the first frame's hook lines and
     // the geometry layout probe.
     const std::vector<std::string> oneStart = {
-        kHeader, kActive,
+        kHeader,
+        kActive,
         "Lifecycle hooks active: cleanup before CGame::Shutdown and ShutDownForRestart.",
         "Contact hooks active: static, two-body and alternate collision paths; original physics "
         "preserved.",
@@ -173,7 +185,9 @@ struct ModulePlace {
     const char* stem;   // where its INI and log must be
 };
 
-void PrintTo(const ModulePlace& place, std::ostream* out) { *out << place.name; }
+void PrintTo(const ModulePlace& place, std::ostream* out) {
+    *out << place.name;
+}
 
 class ModulePaths : public testing::TestWithParam<ModulePlace> {};
 

@@ -67,7 +67,9 @@ struct Filter {
     bool captured;
 };
 
-void PrintTo(const Filter& f, std::ostream* out) { *out << f.name; }
+void PrintTo(const Filter& f, std::ostream* out) {
+    *out << f.name;
+}
 
 const auto kNoChange = [](host::Vehicle&) {};
 const auto kNoWorld = [] {};
@@ -77,34 +79,44 @@ constexpr float kGoodImpulse = 600.0f; // impact 0.4 on a 1500 mass
 
 const Filter kFilters[] = {
     {"Accepted", kNoChange, kSide, kInward, kGoodImpulse, kNoWorld, true},
-    {"ShutdownInProgress", kNoChange, kSide, kInward, kGoodImpulse, [] { fendrix::shutdownInProgress = true; }, false},
-    {"WindowClosed", kNoChange, kSide, kInward, kGoodImpulse, [] { fendrix::captureArmed = false; }, false},
-    {"NoPool", kNoChange, kSide, kInward, kGoodImpulse, [] { testbed::setPoolPresent(false); }, false},
-    {"NotAVehicle", [](host::Vehicle& v) { v.typeBits = 3; }, kSide, kInward, kGoodImpulse, kNoWorld, false},
-    {"VehicleTypeWithHighBits", [](host::Vehicle& v) { v.typeBits = 0xF2; }, kSide, kInward, kGoodImpulse,
-     kNoWorld, true},
-    {"OtherClass", [](host::Vehicle& v) { v.vehicleClass = 1; }, kSide, kInward, kGoodImpulse, kNoWorld, false},
-    {"NoRenderObject", [](host::Vehicle& v) { v.rwObject = nullptr; }, kSide, kInward, kGoodImpulse, kNoWorld,
+    {"ShutdownInProgress", kNoChange, kSide, kInward, kGoodImpulse,
+     [] { fendrix::shutdownInProgress = true; }, false},
+    {"WindowClosed", kNoChange, kSide, kInward, kGoodImpulse, [] { fendrix::captureArmed = false; },
      false},
-    {"Model129", [](host::Vehicle& v) { v.modelIndex = 129; }, kSide, kInward, kGoodImpulse, kNoWorld, false},
-    {"Model130", [](host::Vehicle& v) { v.modelIndex = 130; }, kSide, kInward, kGoodImpulse, kNoWorld, true},
-    {"Model236", [](host::Vehicle& v) { v.modelIndex = 236; }, kSide, kInward, kGoodImpulse, kNoWorld, true},
-    {"Model237", [](host::Vehicle& v) { v.modelIndex = 237; }, kSide, kInward, kGoodImpulse, kNoWorld, false},
+    {"NoPool", kNoChange, kSide, kInward, kGoodImpulse, [] { testbed::setPoolPresent(false); },
+     false},
+    {"NotAVehicle", [](host::Vehicle& v) { v.typeBits = 3; }, kSide, kInward, kGoodImpulse,
+     kNoWorld, false},
+    {"VehicleTypeWithHighBits", [](host::Vehicle& v) { v.typeBits = 0xF2; }, kSide, kInward,
+     kGoodImpulse, kNoWorld, true},
+    {"OtherClass", [](host::Vehicle& v) { v.vehicleClass = 1; }, kSide, kInward, kGoodImpulse,
+     kNoWorld, false},
+    {"NoRenderObject", [](host::Vehicle& v) { v.rwObject = nullptr; }, kSide, kInward, kGoodImpulse,
+     kNoWorld, false},
+    {"Model129", [](host::Vehicle& v) { v.modelIndex = 129; }, kSide, kInward, kGoodImpulse,
+     kNoWorld, false},
+    {"Model130", [](host::Vehicle& v) { v.modelIndex = 130; }, kSide, kInward, kGoodImpulse,
+     kNoWorld, true},
+    {"Model236", [](host::Vehicle& v) { v.modelIndex = 236; }, kSide, kInward, kGoodImpulse,
+     kNoWorld, true},
+    {"Model237", [](host::Vehicle& v) { v.modelIndex = 237; }, kSide, kInward, kGoodImpulse,
+     kNoWorld, false},
     {"ZeroImpulse", kNoChange, kSide, kInward, 0.0f, kNoWorld, false},
     {"NegativeImpulse", kNoChange, kSide, kInward, -600.0f, kNoWorld, false},
     {"NaNImpulse", kNoChange, kSide, kInward, kNaN, kNoWorld, false},
     {"InfiniteImpulse", kNoChange, kSide, kInward, kInf, kNoWorld, false},
-    {"MassOne", [](host::Vehicle& v) { v.mass = 1.0f; }, kSide, kInward, kGoodImpulse, kNoWorld, false},
+    {"MassOne", [](host::Vehicle& v) { v.mass = 1.0f; }, kSide, kInward, kGoodImpulse, kNoWorld,
+     false},
     {"ImpactEqualsMinImpact", kNoChange, kSide, kInward, 60.0f, kNoWorld, false},
     {"ImpactJustAboveMinImpact", kNoChange, kSide, kInward, 61.0f, kNoWorld, true},
-    {"StretchedMatrix", [](host::Vehicle& v) { v.placement.right.x = 1.02f; }, kSide, kInward, kGoodImpulse,
-     kNoWorld, false},
+    {"StretchedMatrix", [](host::Vehicle& v) { v.placement.right.x = 1.02f; }, kSide, kInward,
+     kGoodImpulse, kNoWorld, false},
     {"SlightlyOffMatrix", [](host::Vehicle& v) { v.placement.right.x = 1.009f; }, kSide, kInward,
      kGoodImpulse, kNoWorld, true},
-    {"SkewedMatrix", [](host::Vehicle& v) { v.placement.up.x = 0.02f; }, kSide, kInward, kGoodImpulse,
+    {"SkewedMatrix", [](host::Vehicle& v) { v.placement.up.x = 0.02f; }, kSide, kInward,
+     kGoodImpulse, kNoWorld, false},
+    {"NaNMatrix", [](host::Vehicle& v) { v.placement.pos.z = kNaN; }, kSide, kInward, kGoodImpulse,
      kNoWorld, false},
-    {"NaNMatrix", [](host::Vehicle& v) { v.placement.pos.z = kNaN; }, kSide, kInward, kGoodImpulse, kNoWorld,
-     false},
     {"NaNPoint", kNoChange, {kNaN, 0, 0}, kInward, kGoodImpulse, kNoWorld, false},
     {"InfiniteNormal", kNoChange, kSide, {kInf, 0, 0}, kGoodImpulse, kNoWorld, false},
     {"DistanceExactly12", kNoChange, {12.0f, 0, 0}, kInward, kGoodImpulse, kNoWorld, true},
@@ -112,8 +124,20 @@ const Filter kFilters[] = {
     {"DegenerateNormal", kNoChange, kSide, {-0.009f, 0, 0}, kGoodImpulse, kNoWorld, false},
     {"ShortNormalIsNormalised", kNoChange, kSide, {-0.02f, 0, 0}, kGoodImpulse, kNoWorld, true},
     {"UnderbodyAtLimitHeight", kNoChange, {0, 0, -0.15f}, {0, 0, 1}, kGoodImpulse, kNoWorld, true},
-    {"UnderbodyNormalAtLimit", kNoChange, {0, 0, -0.5f}, {0.6614378f, 0, 0.75f}, kGoodImpulse, kNoWorld, true},
-    {"UnderbodyScrape", kNoChange, {0, 0, -0.5f}, {0.6480741f, 0, 0.7615773f}, kGoodImpulse, kNoWorld, false},
+    {"UnderbodyNormalAtLimit",
+     kNoChange,
+     {0, 0, -0.5f},
+     {0.6614378f, 0, 0.75f},
+     kGoodImpulse,
+     kNoWorld,
+     true},
+    {"UnderbodyScrape",
+     kNoChange,
+     {0, 0, -0.5f},
+     {0.6480741f, 0, 0.7615773f},
+     kGoodImpulse,
+     kNoWorld,
+     false},
 };
 
 class CaptureFilters : public CaptureTest, public testing::WithParamInterface<Filter> {};
@@ -161,14 +185,16 @@ TEST_F(CaptureTest, ContactIsStoredInTheVehiclesFrame) {
 }
 
 TEST_F(CaptureTest, NormalPointingAwayFromTheOriginIsTurnedIntoTheBody) {
-    fendrix::captureContact(vehicle, pointAt({2, 0, 0}, {0.6f, 0.8f, 0}), kGoodImpulse, Body::First);
+    fendrix::captureContact(vehicle, pointAt({2, 0, 0}, {0.6f, 0.8f, 0}), kGoodImpulse,
+                            Body::First);
     ASSERT_EQ(contactQueue.count, 1u);
     EXPECT_FLOAT_EQ(contactQueue.entries[0].normal.x, -0.6f);
     EXPECT_FLOAT_EQ(contactQueue.entries[0].normal.y, -0.8f);
 }
 
 TEST_F(CaptureTest, SecondBodyTakesTheNegatedNormalAndItsOwnPiece) {
-    fendrix::captureContact(vehicle, pointAt({-2, 0, 0}, {-1, 0, 0}, 3, 9), kGoodImpulse, Body::Second);
+    fendrix::captureContact(vehicle, pointAt({-2, 0, 0}, {-1, 0, 0}, 3, 9), kGoodImpulse,
+                            Body::Second);
     ASSERT_EQ(contactQueue.count, 1u);
     EXPECT_FLOAT_EQ(contactQueue.entries[0].normal.x, 1.0f) << "negated, and already into the body";
     EXPECT_EQ(contactQueue.entries[0].piece, 9u);
@@ -216,7 +242,8 @@ TEST_F(ContactHooks, TwoBodyPathCapturesBothBodiesWithTheirOwnImpulses) {
     float impulse = 0;
     float otherImpulse = 0;
     testbed::game().collision = {1, 700.0f, 450.0f, true};
-    const std::uint8_t result = fendrix::twoBodyContactHook(vehicle, nullptr, other, &point, &impulse, &otherImpulse);
+    const std::uint8_t result =
+        fendrix::twoBodyContactHook(vehicle, nullptr, other, &point, &impulse, &otherImpulse);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(impulse, 700.0f);
     EXPECT_EQ(otherImpulse, 450.0f);
@@ -228,7 +255,8 @@ TEST_F(ContactHooks, TwoBodyPathCapturesBothBodiesWithTheirOwnImpulses) {
     const dent::Contact& second = contactQueue.entries[1];
     EXPECT_EQ(first.vehicle, vehicle);
     EXPECT_EQ(first.impulse, 700.0f);
-    EXPECT_EQ(first.piece, original.pieceA) << "captured from the copy taken before the routine ran";
+    EXPECT_EQ(first.piece, original.pieceA)
+        << "captured from the copy taken before the routine ran";
     EXPECT_FLOAT_EQ(first.point.y, 1.5f);
     EXPECT_EQ(second.vehicle, other);
     EXPECT_EQ(second.impulse, 450.0f);
