@@ -26,7 +26,7 @@ Response response(float impulse, float mass, const ImpactConfig& config) {
         std::pow(static_cast<double>(t), static_cast<double>(config.ImpactExponent)));
     const float e = clampTo(config.Strength * p, 0.0f, 1.0f);
     const float depth = config.MaxDentPerHit * e;
-    const float radius = config.MinRadius + (config.MaxRadius - config.MinRadius) * std::sqrt(e);
+    const float radius = config.MinRadius + (config.MaxRadius - config.MinRadius) * squareRoot(e);
     if (!std::isfinite(depth) || !std::isfinite(radius)) {
         return {};
     }

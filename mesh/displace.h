@@ -36,7 +36,7 @@ Vec displaceImpact(Vec base, Vec current, Vec centre, Vec direction, float depth
 struct ImpactField {
     bool valid = false; // false: every vertex keeps its current position
     bool wide = false;  // the direction's length overflows: evaluate in double
-    bool plain = false; // no vertex can under- or overflow but by its own values
+    bool plain = false; // the dent's own values can make no vertex over- or underflow
     Vec centre;
     Vec direction; // as given
     Vec unit;      // unit direction; zero for a length of 1e-5 or less
@@ -59,8 +59,10 @@ ImpactField impactField(Vec centre, Vec direction, float depth, float radius, fl
 Vec displaceImpact(const ImpactField& field, Vec base, Vec current);
 
 // The dent on a whole mesh: element i is displaceImpact(field, base[i],
-// current[i]), bit for bit, for i below the shorter length. Works in blocks so
-// that the power calls of neighbouring vertices overlap.
+// current[i]), bit for bit, for i below the shorter length. The fastest form
+// (about half the time of a loop over the one-vertex form): four vertices at a
+// time, and the power calls of the vertices within reach back to back so that
+// they overlap. A vertex outside both radii costs no power call.
 std::vector<Vec> displaceImpact(const ImpactField& field, std::span<const Vec> base,
                                 std::span<const Vec> current);
 

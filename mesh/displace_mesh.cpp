@@ -108,8 +108,6 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
     alignas(16) float weightThis[kBlock];
     alignas(16) float weightPrevious[kBlock];
     std::size_t reached[kBlock];
-    unsigned char withinThis[kBlock];
-    unsigned char withinPrevious[kBlock];
 
     const Quad centre = splat(f.centre);
     const Quad unit = splat(f.unit);
@@ -133,13 +131,21 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
         std::size_t i = first;
         for (; i + 4 <= last; i += 4) {
             const Quad b = load4(base + i);
-            const Quad c = load4(current + i);
             const __m128 d = lengthSq(b - centre);
+            const int reach = _mm_movemask_ps(_mm_cmpngt_ps(d, reachLimit));
+            if (reach == 0xF) {
+                _mm_storeu_ps(distanceSq + inReach, d);
+                for (int l = 0; l < 4; ++l) {
+                    reached[inReach + l] = i + l;
+                }
+                inReach += 4;
+                continue;
+            }
+            const Quad c = load4(current + i);
             const Quad offset = c - b;
             const __m128 ok =
                 _mm_and_ps(_mm_cmple_ps(lengthSq(offset), capSq), _mm_cmple_ps(d, floatMax));
             store4(out + i, b + offset);
-            const int reach = _mm_movemask_ps(_mm_cmpngt_ps(d, reachLimit));
             const int settled = _mm_movemask_ps(ok) & ~reach;
             if (settled != 0xF) {
                 alignas(16) float lanes[4];
@@ -172,7 +178,7 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
             reached[k] = reached[0];
         }
 
-        // The bases of the weights, four at a time.
+        // The bases of the weights, four at a time; 0 outside a radius.
         for (std::size_t k = 0; k < padded; k += 4) {
             const __m128 distance = _mm_sqrt_ps(_mm_load_ps(distanceSq + k));
             const __m128 inThis = _mm_cmplt_ps(distance, radius);
@@ -181,19 +187,21 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
             _mm_store_ps(baseThis + k, _mm_and_ps(inThis, falloffBase4(distance, radius)));
             _mm_store_ps(basePrevious + k,
                          _mm_and_ps(inPrevious, falloffBase4(distance, previousRadius)));
-            const int thisBits = _mm_movemask_ps(inThis);
-            const int previousBits = _mm_movemask_ps(inPrevious);
-            for (int l = 0; l < 4; ++l) {
-                withinThis[k + l] = static_cast<unsigned char>((thisBits >> l) & 1);
-                withinPrevious[k + l] = static_cast<unsigned char>((previousBits >> l) & 1);
-            }
         }
 
-        // The powers, back to back.
-        for (std::size_t k = 0; k < padded; ++k) {
-            weightThis[k] = withinThis[k] ? falloffPower(baseThis[k], f.falloffPower) : 0.0f;
-            weightPrevious[k] =
-                withinPrevious[k] ? falloffPower(basePrevious[k], f.falloffPower) : 0.0f;
+        // The powers, back to back. A base of 0 gives the weight 0 that a
+        // vertex outside the radius has (0 to a positive power is +0); without
+        // a previous dent its powers are not taken at all.
+        if (previous) {
+            for (std::size_t k = 0; k < padded; ++k) {
+                weightThis[k] = falloffPower(baseThis[k], f.falloffPower);
+                weightPrevious[k] = falloffPower(basePrevious[k], f.falloffPower);
+            }
+        } else {
+            for (std::size_t k = 0; k < padded; ++k) {
+                weightThis[k] = falloffPower(baseThis[k], f.falloffPower);
+                weightPrevious[k] = 0.0f;
+            }
         }
 
         // Pushes, moves and the cap, four at a time.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "model_rng.h"
+
 namespace {
 
 TEST(Crease, WorkedFractions) {
@@ -55,6 +57,21 @@ TEST(Crease, NaNSettingsGiveTheLowerLimit) {
     EXPECT_EQ(dent::variedCrease(1u, 1u, 0.5f, nan), 0.35f);
     const float huge = dent::variedCrease(1u, 1u, 0.5f, 3e38f);
     EXPECT_TRUE(huge == 0.35f || huge == 0.65f);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Crease, FiniteInputStaysWithinTheLimits) {
+    modeltest::Rng rng(0xC4E);
+    for (int i = 0; i < 50000; ++i) {
+        const float c = dent::variedCrease(static_cast<unsigned>(rng.next()),
+                                           static_cast<unsigned>(rng.below(3)), rng.anyFinite(),
+                                           rng.anyFinite());
+        ASSERT_GE(c, 0.35f) << i;
+        ASSERT_LE(c, 0.65f) << i;
+    }
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "model_rng.h"
+
 namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -131,6 +133,24 @@ TEST(Episode, InvalidContactsChangeNothing) {
     // A short but valid normal is normalised.
     EXPECT_TRUE(e.observe({5, 5, 5}, {0, 0, 0.001953125f}, hit(0.1f, 1.1f), 1020, kGap));
     EXPECT_EQ(e.normal, (dent::Vec{0, 0, 1.0f}));
+}
+
+} // namespace
+
+namespace {
+
+TEST(Episode, FiniteInputNeverYieldsANaN) {
+    modeltest::Rng rng(0xE915);
+    dent::Episode e;
+    for (int i = 0; i < 50000; ++i) {
+        auto any = [&] { return rng.chance(2) ? rng.uniform(-2, 2) : rng.anyFinite(); };
+        const dent::Response r{any(), any(), any()};
+        e.observe({any(), any(), any()}, {any(), any(), any()}, r,
+                  static_cast<unsigned>(rng.next()), static_cast<unsigned>(rng.below(1000)));
+        ASSERT_TRUE(dent::isFinite(e.point) && dent::isFinite(e.normal)) << i;
+        ASSERT_TRUE(std::isfinite(e.depth) && std::isfinite(e.radius)) << i;
+        ASSERT_LE(dent::length(e.normal), 1.0001f) << i;
+    }
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "model_rng.h"
+
 namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -131,6 +133,24 @@ TEST(Response, NonFiniteConfigGivesZeroRatherThanNaN) {
     config = {};
     config.Strength = kNaN;
     EXPECT_TRUE(isZero(dent::response(500.0f, 1000.0f, config)));
+}
+
+} // namespace
+
+namespace {
+
+TEST(Response, FiniteInputNeverYieldsANaN) {
+    modeltest::Rng rng(0x7E5);
+    for (int i = 0; i < 50000; ++i) {
+        dent::ImpactConfig config;
+        if (rng.chance(2)) {
+            config = {rng.anyFinite(), rng.anyFinite(), rng.anyFinite(), rng.anyFinite(),
+                      rng.anyFinite(), rng.anyFinite(), rng.anyFinite()};
+        }
+        const dent::Response r = dent::response(rng.anyFinite(), rng.anyFinite(), config);
+        ASSERT_TRUE(std::isfinite(r.impact) && std::isfinite(r.depth) && std::isfinite(r.radius))
+            << i;
+    }
 }
 
 } // namespace
