@@ -1,0 +1,425 @@
+// Timed run of the real plug-in in the testbed, as issue 6's benchmark asks:
+//   - the plug-in's cost per frame with no contacts (player car only, and with
+//     200 traffic vehicles in the pool);
+//   - its cost per frame with 200 traffic vehicles of which 100 are within
+//     NPCRange with a contact each (100 collision calls in every frame);
+//   - the extra cost of one collision-routine call with capture, against the
+//     same call unhooked.
+// The plug-in's cost is always a difference against the same work with the
+// plug-in bypassed: the game-process call site aimed at the game's own routine
+// again and the hooked routines holding their own bytes again, as before the
+// plug-in was loaded. Rounds alternate between the two; each figure is the
+// median over batches. Figures, not pass or fail.
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/addresses.h"
+#include "host/records.h"
+#include "testbed/car_model.h"
+#include "testbed/game.h"
+#include "testbed/host_image.h"
+#include "testbed/physics.h"
+#include "testbed/routine_faults.h"
+#include "testbed/testbed.h"
+#include "testbed/vehicles.h"
+
+namespace {
+
+namespace addr = host::addr;
+namespace tb = testbed;
+
+constexpr int kRounds = 9; // per mode, alternating
+// Batches stay well below a scheduler time slice (a few ms), so that a
+// preempted batch is an outlier rather than the median on a busy machine.
+constexpr int kIdleFramesPerBatch = 50;
+constexpr int kBusyFramesPerBatch = 4;
+constexpr int kBatchesPerRound = 40;
+constexpr int kCallsPerFrame = 2000; // collision calls timed inside one frame
+constexpr int kCallFramesPerRound = 20;
+constexpr int kTraffic = 200;
+constexpr int kInRange = 100;
+constexpr float kHit = 600.0f; // impact 0.4 on a car of mass 1500
+constexpr std::uint32_t kClockStepMs = 33;
+constexpr double kIdleTargetUs = 5.0;
+constexpr double kCaptureTargetNs = 300.0;
+
+constexpr std::uintptr_t kCollisionRoutines[] = {addr::kTwoBodyContact, addr::kStaticContact,
+                                                 addr::kAlternateContact};
+
+double frequency() {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+}
+
+double now() {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / frequency();
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// What the plug-in changed in the game's code, and the game's own code there,
+// so that a round can run the game with or without the plug-in.
+class Redirection {
+  public:
+    // Before the plug-in is loaded.
+    void takeGameCode() {
+        gameTarget_ = tb::callTarget(addr::kGameProcessCall);
+        for (std::size_t i = 0; i < std::size(kCollisionRoutines); ++i) {
+            gameBytes_[i] = tb::routineBytes(kCollisionRoutines[i]);
+        }
+    }
+    // After the first frame installed the hooks.
+    void takePluginCode() {
+        pluginTarget_ = tb::callTarget(addr::kGameProcessCall);
+        for (std::size_t i = 0; i < std::size(kCollisionRoutines); ++i) {
+            pluginBytes_[i] = tb::routineBytes(kCollisionRoutines[i]);
+        }
+    }
+    bool hooked() const {
+        for (std::size_t i = 0; i < std::size(kCollisionRoutines); ++i) {
+            if (pluginBytes_[i][0] != 0xE9 || pluginBytes_[i] == gameBytes_[i]) {
+                return false;
+            }
+        }
+        return pluginTarget_ != gameTarget_;
+    }
+    void setPluginPresent(bool present) {
+        const std::uintptr_t site = addr::kGameProcessCall;
+        const std::uintptr_t target = present ? pluginTarget_ : gameTarget_;
+        tb::writeValue(site + 1, tb::rel32(site + 5, reinterpret_cast<const void*>(target)));
+        FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<void*>(site), 5);
+        for (std::size_t i = 0; i < std::size(kCollisionRoutines); ++i) {
+            const tb::RoutineBytes& bytes = present ? pluginBytes_[i] : gameBytes_[i];
+            tb::writeBytes(kCollisionRoutines[i], bytes.data(), bytes.size());
+            FlushInstructionCache(GetCurrentProcess(),
+                                  reinterpret_cast<void*>(kCollisionRoutines[i]), bytes.size());
+        }
+        // The game's clock stands still while the plug-in is away, so the
+        // episodes of a sustained contact go on across rounds.
+        tb::world().clockStepMs = present ? kClockStepMs : 0;
+    }
+
+  private:
+    std::uintptr_t gameTarget_ = 0;
+    std::uintptr_t pluginTarget_ = 0;
+    tb::RoutineBytes gameBytes_[std::size(kCollisionRoutines)] = {};
+    tb::RoutineBytes pluginBytes_[std::size(kCollisionRoutines)] = {};
+};
+
+Redirection gRedirection;
+
+// Per-frame time of batches of frames, in microseconds, with the plug-in
+// present and bypassed, alternating by round.
+struct FrameFigures {
+    double withPlugin = 0.0; // medians over batches
+    double without = 0.0;
+    double fastestWithPlugin = 0.0; // fastest batches: the least disturbed by other processes
+    double fastestWithout = 0.0;
+    double cost() const { return withPlugin - without; }
+    double fastestCost() const { return fastestWithPlugin - fastestWithout; }
+};
+
+double fastest(const std::vector<double>& values) {
+    return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
+}
+
+FrameFigures timeFrames(const std::function<void()>& physics, int framesPerBatch) {
+    tb::game().physics = physics;
+    std::vector<double> present;
+    std::vector<double> bypassed;
+    for (int round = 0; round < 2 * kRounds; ++round) {
+        const bool on = round % 2 == 0;
+        gRedirection.setPluginPresent(on);
+        tb::runGameFrame(); // settle
+        for (int batch = 0; batch < kBatchesPerRound; ++batch) {
+            const double t0 = now();
+            for (int frame = 0; frame < framesPerBatch; ++frame) {
+                tb::runGameFrame();
+            }
+            const double perFrame = (now() - t0) / framesPerBatch * 1e6;
+            (on ? present : bypassed).push_back(perFrame);
+        }
+    }
+    gRedirection.setPluginPresent(true);
+    tb::game().physics = nullptr;
+    return {median(present), median(bypassed), fastest(present), fastest(bypassed)};
+}
+
+// Per-call time in nanoseconds of collision calls timed inside the game's
+// physics (so inside the capture window when the plug-in is present).
+struct CallFigures {
+    double captured = 0.0; // hooked, window open (median over frames)
+    double unhooked = 0.0; // the game's routine alone
+    double fastestCaptured = 0.0;
+    double fastestUnhooked = 0.0;
+    double extra() const { return captured - unhooked; }
+    double fastestExtra() const { return fastestCaptured - fastestUnhooked; }
+};
+
+using CallOne = std::function<void(int)>;
+
+CallFigures timeCalls(const CallOne& call) {
+    std::vector<double> present;
+    std::vector<double> bypassed;
+    bool on = true;
+    tb::game().physics = [&] {
+        const double t0 = now();
+        for (int i = 0; i < kCallsPerFrame; ++i) {
+            call(i);
+        }
+        const double perCall = (now() - t0) / kCallsPerFrame * 1e9;
+        (on ? present : bypassed).push_back(perCall);
+    };
+    for (int round = 0; round < 2 * kRounds; ++round) {
+        on = round % 2 == 0;
+        gRedirection.setPluginPresent(on);
+        for (int frame = 0; frame < kCallFramesPerRound; ++frame) {
+            tb::runGameFrame();
+        }
+    }
+    gRedirection.setPluginPresent(true);
+    tb::game().physics = nullptr;
+    return {median(present), median(bypassed), fastest(present), fastest(bypassed)};
+}
+
+// Per-call time in nanoseconds of calls outside any frame.
+double timeCallsOutsideFrames(const CallOne& call) {
+    std::vector<double> perCall;
+    for (int round = 0; round < kRounds * kCallFramesPerRound; ++round) {
+        const double t0 = now();
+        for (int i = 0; i < kCallsPerFrame; ++i) {
+            call(i);
+        }
+        perCall.push_back((now() - t0) / kCallsPerFrame * 1e9);
+    }
+    return median(perCall);
+}
+
+// A collision point on the right side of a vehicle, pushing towards -x.
+host::ColPoint sidePoint(const host::Vehicle* vehicle) {
+    host::ColPoint p = {};
+    p.point = tb::worldPoint(vehicle, {0.9f, 0.0f, 0.0f});
+    p.normal = {-1.0f, 0.0f, 0.0f};
+    return p;
+}
+
+struct Body {
+    host::Vehicle* vehicle;
+    host::ColPoint point;
+};
+
+std::vector<Body> bodiesOf(const std::vector<host::Vehicle*>& vehicles) {
+    std::vector<Body> bodies;
+    for (host::Vehicle* v : vehicles) {
+        bodies.push_back({v, sidePoint(v)});
+    }
+    return bodies;
+}
+
+// The plug-in's cost of one frame: median batches, and fastest batches.
+void printFrame(const FrameFigures& f, const double* targetUs) {
+    std::printf("  frame %.3f us with the plug-in, %.3f us bypassed: plug-in %.3f us per frame",
+                f.withPlugin, f.without, f.cost());
+    if (targetUs != nullptr) {
+        std::printf(" (target < %.0f us: %s)", *targetUs,
+                    f.cost() < *targetUs ? "within target" : "OVER TARGET");
+    }
+    std::printf("\n  fastest batches: %.3f us with, %.3f us without: %.3f us per frame\n",
+                f.fastestWithPlugin, f.fastestWithout, f.fastestCost());
+}
+
+const char* verdict(double value, double target) {
+    return value < target ? "within target" : "OVER TARGET";
+}
+
+} // namespace
+
+int main() {
+    tb::Testbed session;
+    session.writeIni(""); // every setting at its default (as shipped)
+    gRedirection.takeGameCode();
+    host::Vehicle* player = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = player;
+    tb::game().collision = {1, kHit, kHit, false};
+
+    // A collision-routine call before any hook exists.
+    const host::ColPoint playerPoint = sidePoint(player);
+    const CallOne staticOnPlayer = [&](int) {
+        host::ColPoint point = playerPoint;
+        float impulse = 0.0f;
+        tb::callStaticContact(player, &point, &impulse);
+    };
+    const double beforeHooks = timeCallsOutsideFrames(staticOnPlayer);
+
+    if (session.loadPlugin() == nullptr) {
+        std::fprintf(stderr, "frame_bench: the plug-in did not load\n");
+        return 1;
+    }
+    tb::runGameFrame(); // the first frame installs the hooks
+    gRedirection.takePluginCode();
+    if (!gRedirection.hooked()) {
+        std::fprintf(stderr, "frame_bench: the first frame did not install the contact hooks\n");
+        for (const std::string& line : session.logTexts()) {
+            std::fprintf(stderr, "  %s\n", line.c_str());
+        }
+        return 1;
+    }
+    const double hookedOutsideWindow = timeCallsOutsideFrames(staticOnPlayer);
+
+    std::printf("FendrixVC frame benchmark (testbed, real plug-in, default settings)\n");
+    std::printf("  batches of %d frames (%d with contacts), %d batches per round, %d rounds each "
+                "with and without the plug-in\n",
+                kIdleFramesPerBatch, kBusyFramesPerBatch, kBatchesPerRound, kRounds);
+
+    // 1. Idle: the player's car, no contacts.
+    const FrameFigures idle = timeFrames(nullptr, kIdleFramesPerBatch);
+    std::printf("\nidle frame, player car only, no contacts:\n");
+    printFrame(idle, &kIdleTargetUs);
+
+    // 2. 200 traffic vehicles: 100 within NPCRange (100) of the player, 100 beyond.
+    std::vector<host::Vehicle*> nearCars;
+    std::vector<host::Vehicle*> farCars;
+    for (int i = 0; i < kTraffic; ++i) {
+        const bool inRange = i < kInRange;
+        const float radius =
+            inRange ? 10.0f + 0.8f * static_cast<float>(i) : 130.0f + 0.5f * static_cast<float>(i);
+        const float angle = 0.7f * static_cast<float>(i);
+        host::Vehicle* v = tb::spawnCar({radius * std::cos(angle), radius * std::sin(angle), 0.0f},
+                                        static_cast<std::int16_t>(130 + i % 100));
+        if (v == nullptr) {
+            std::fprintf(stderr, "frame_bench: the pool is full\n");
+            return 1;
+        }
+        (inRange ? nearCars : farCars).push_back(v);
+    }
+    const FrameFigures idleTraffic = timeFrames(nullptr, kIdleFramesPerBatch);
+    std::printf("\nidle frame, player car and %d traffic vehicles in the pool, no contacts:\n",
+                kTraffic);
+    printFrame(idleTraffic, &kIdleTargetUs);
+
+    // 3. The same pool; every one of the 100 vehicles in range gets a contact
+    //    in every frame (the game's physics calls the static collision routine).
+    const std::vector<Body> nearBodies = bodiesOf(nearCars);
+    const auto contacts = [&nearBodies] {
+        for (const Body& b : nearBodies) {
+            host::ColPoint point = b.point;
+            float impulse = 0.0f;
+            tb::callStaticContact(b.vehicle, &point, &impulse);
+        }
+    };
+    // The first such frame: every contact opens an episode; the first
+    // MaxNPCPerFrame vehicles are dented (copies made, Hit lines written).
+    tb::game().physics = contacts;
+    const double f0 = now();
+    tb::runGameFrame();
+    const double firstContactFrame = (now() - f0) * 1e6;
+    tb::game().physics = nullptr;
+    const auto countHitLines = [&session] {
+        std::size_t n = 0;
+        for (const std::string& line : session.logTexts()) {
+            n += line.rfind("Hit: ", 0) == 0 ? 1 : 0;
+        }
+        return n;
+    };
+    const std::size_t hitLines = countHitLines();
+    const FrameFigures busy = timeFrames(contacts, kBusyFramesPerBatch);
+    const std::size_t sustainedHitLines = countHitLines() - hitLines;
+    std::printf("\nframe with %d traffic vehicles, %d in range with a contact each (%d collision "
+                "calls per frame):\n",
+                kTraffic, kInRange, kInRange);
+    std::printf("  first such frame (episodes open, %zu vehicles dented and logged): %.1f us\n",
+                hitLines, firstContactFrame);
+    std::printf("  sustained (%zu hit lines in these frames):\n", sustainedHitLines);
+    printFrame(busy, nullptr);
+    std::printf(
+        "  per contact: %.1f ns median, %.1f ns fastest (capture, traffic selection and hit "
+        "processing without growth)\n",
+        busy.cost() * 1e3 / kInRange, busy.fastestCost() * 1e3 / kInRange);
+
+    // 4. One collision-routine call: hooked with capture against unhooked.
+    std::printf(
+        "\none collision-routine call (the game's own routine included in every figure):\n");
+    std::printf(
+        "  static path, outside any frame: %.1f ns before the hooks existed, %.1f ns hooked "
+        "(window closed: hook and trampoline only, %+.1f ns)\n",
+        beforeHooks, hookedOutsideWindow, hookedOutsideWindow - beforeHooks);
+
+    const std::vector<Body> farBodies = bodiesOf(farCars); // captured, never selected: out of range
+    struct CallCase {
+        const char* name;
+        CallOne call;
+        int bodies = 1; // bodies the call hands to capture
+    };
+    host::Vehicle* farCar0 = farCars[0];
+    const host::ColPoint farCar0Point = sidePoint(farCar0);
+    tb::VehicleSpec boatSpec;
+    boatSpec.vehicleClass = 1; // not a car: capture rejects it at the class test
+    boatSpec.position = {150.0f, 0.0f, 0.0f};
+    host::Vehicle* boat = tb::spawnVehicle(boatSpec);
+    const host::ColPoint boatPoint = sidePoint(boat);
+    const CallCase cases[] = {
+        {"static, one vehicle (queue merge)",
+         [&](int) {
+             host::ColPoint point = farCar0Point;
+             float impulse = 0.0f;
+             tb::callStaticContact(farCar0, &point, &impulse);
+         }},
+        {"static, 100 vehicles in turn (queue of 100)",
+         [&](int i) {
+             const Body& b = farBodies[static_cast<std::size_t>(i) % farBodies.size()];
+             host::ColPoint point = b.point;
+             float impulse = 0.0f;
+             tb::callStaticContact(b.vehicle, &point, &impulse);
+         }},
+        {"two-body, 100 vehicles in turn (two captures)",
+         [&](int i) {
+             const Body& b = farBodies[static_cast<std::size_t>(i) % farBodies.size()];
+             const Body& o = farBodies[static_cast<std::size_t>(i + 1) % farBodies.size()];
+             host::ColPoint point = b.point;
+             float impulse = 0.0f;
+             float otherImpulse = 0.0f;
+             tb::callTwoBodyContact(b.vehicle, o.vehicle, &point, &impulse, &otherImpulse);
+         },
+         2},
+        {"alternate, 100 vehicles in turn",
+         [&](int i) {
+             const Body& b = farBodies[static_cast<std::size_t>(i) % farBodies.size()];
+             host::ColPoint point = b.point;
+             float impulse = 0.0f;
+             tb::callAlternateContact(b.vehicle, nullptr, &point, &impulse, 1, 2);
+         }},
+        {"static, rejected by class",
+         [&](int) {
+             host::ColPoint point = boatPoint;
+             float impulse = 0.0f;
+             tb::callStaticContact(boat, &point, &impulse);
+         }},
+    };
+    for (const CallCase& c : cases) {
+        const CallFigures f = timeCalls(c.call);
+        std::printf("  %-46s %.1f ns captured, %.1f ns unhooked: capture %+.1f ns per call "
+                    "(fastest frames %+.1f ns; target < %.0f ns: %s)\n",
+                    c.name, f.captured, f.unhooked, f.extra(), f.fastestExtra(), kCaptureTargetNs,
+                    verdict(f.extra(), kCaptureTargetNs));
+        if (c.bodies > 1) {
+            std::printf("  %-46s %+.1f ns per captured body\n", "", f.extra() / c.bodies);
+        }
+    }
+    std::printf("\nthe game's process routine ran %d times\n", tb::game().gameProcessCalls);
+    return 0;
+}
