@@ -32,10 +32,12 @@ endif()
 configure_file(${CMAKE_SOURCE_DIR}/plugin/FendrixVC.ini ${CMAKE_BINARY_DIR}/bin/FendrixVC.ini COPYONLY)
 
 # The testbed: an executable whose own image covers the game's address range.
-if(MINGW)
-  set(FENDRIX_TESTBED_LD ${CMAKE_BINARY_DIR}/testbed.ld)
-  fendrix_testbed_linker_script(${FENDRIX_TESTBED_LD})
+# Its image layout comes from a GNU linker script, so it is built with MinGW only.
+if(NOT MINGW)
+  return()
 endif()
+set(FENDRIX_TESTBED_LD ${CMAKE_BINARY_DIR}/testbed.ld)
+fendrix_testbed_linker_script(${FENDRIX_TESTBED_LD})
 
 file(GLOB testbed_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/testbed/*.cpp)
 list(REMOVE_ITEM testbed_sources ${CMAKE_SOURCE_DIR}/testbed/main.cpp)
