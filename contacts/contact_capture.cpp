@@ -40,7 +40,7 @@ void captureContact(host::Vehicle* entity, const host::ColPoint& point, float im
     if (!std::isfinite(impulse) || !(impulse > 0.0f)) {
         return;
     }
-    if (!(dent::response(impulse, entity->mass, settings.impact).depth > 0.0f)) {
+    if (!dent::hasDent(impulse, entity->mass, settings.impact)) {
         return;
     }
     const dent::Frame frame = toFrame(entity->placement);

@@ -22,4 +22,9 @@ struct Response {
 // A config that would make depth or radius non-finite gives the zero response.
 Response response(float impulse, float mass, const ImpactConfig& config);
 
+// Exactly whether response(impulse, mass, config).depth > 0, the filter of
+// contact capture and traffic selection, which run inside the game's collision
+// code: the power is skipped where it cannot decide the answer.
+bool hasDent(float impulse, float mass, const ImpactConfig& config);
+
 } // namespace dent

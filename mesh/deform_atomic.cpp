@@ -1,7 +1,10 @@
 #include "mesh/deform_atomic.h"
 
 #include <cmath>
+#include <algorithm>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "contacts/hit_context.h"
 #include "contacts/host_math.h"
@@ -41,7 +44,8 @@ MeshRecord* recordFor(TrackedVehicle& vehicle, const host::Geometry* geometry) {
 }
 
 // Whether the dent reaches a vertex at all (the scan stops at the first).
-bool reachesAnyVertex(const dent::Vec* positions, std::int32_t count, dent::Vec centre, float radius) {
+bool reachesAnyVertex(const dent::Vec* positions, std::int32_t count, dent::Vec centre,
+                      float radius) {
     for (std::int32_t i = 0; i < count; ++i) {
         if (dent::length(positions[i] - centre) < radius) {
             return true;
@@ -54,7 +58,9 @@ const dent::Vec* asVecs(const host::V3* positions) {
     static_assert(sizeof(dent::Vec) == sizeof(host::V3));
     return reinterpret_cast<const dent::Vec*>(positions);
 }
-dent::Vec* asVecs(host::V3* positions) { return reinterpret_cast<dent::Vec*>(positions); }
+dent::Vec* asVecs(host::V3* positions) {
+    return reinterpret_cast<dent::Vec*>(positions);
+}
 
 // The checks a new copy must pass before it is attached (made first, so a copy
 // refused here is made and given back again).
@@ -150,9 +156,9 @@ host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
 
     TrackedVehicle& vehicle = *context.record;
     MeshRecord* record = recordFor(vehicle, geometry);
-    const dent::Vec* reachShape = record != nullptr
-                                      ? record->basePositions.data()
-                                      : asVecs(morphTargetAt(geometry, game::morphOffset)->positions);
+    const dent::Vec* reachShape =
+        record != nullptr ? record->basePositions.data()
+                          : asVecs(morphTargetAt(geometry, game::morphOffset)->positions);
     if (!reachesAnyVertex(reachShape, geometry->vertexCount, point, context.radius)) {
         return atomic;
     }
@@ -192,11 +198,12 @@ host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
         panelFoldStep(*record, geometry, hit);
     } else {
         const dent::ImpactField field =
-            dent::impactField(point, direction, context.depth, context.radius, carryDepth, carryRadius,
-                              settings.MaxTotalDisplacement, settings.FalloffPower);
-        for (std::int32_t i = 0; i < count; ++i) {
-            positions[i] = dent::displaceImpact(field, record->basePositions[i], positions[i]);
-        }
+            dent::impactField(point, direction, context.depth, context.radius, carryDepth,
+                              carryRadius, settings.MaxTotalDisplacement, settings.FalloffPower);
+        const std::vector<dent::Vec> moved = dent::displaceImpact(
+            field, record->basePositions,
+            std::span<const dent::Vec>(positions, static_cast<std::size_t>(count)));
+        std::copy(moved.begin(), moved.end(), positions);
     }
     record->lastEpisode = context.episodeNumber;
     record->lastDepth = context.depth;

@@ -15,25 +15,29 @@ namespace fendrix {
 
 namespace {
 
-constexpr float kFoldingShare = 0.4f;     // share of the normal that must push along the panel
-constexpr float kMinCosine = 0.005f;      // keeps a steep segment's normal finite
+constexpr float kFoldingShare = 0.4f; // share of the normal that must push along the panel
+constexpr float kMinCosine = 0.005f;  // keeps a steep segment's normal finite
 constexpr float kNormalEpsilon = 1e-5f;
 constexpr std::size_t kLineSize = 160;
 constexpr std::int32_t kInnerSide = 0;
 
-dent::Vec* asVecs(host::V3* p) { return reinterpret_cast<dent::Vec*>(p); }
+dent::Vec* asVecs(host::V3* p) {
+    return reinterpret_cast<dent::Vec*>(p);
+}
 
 // The largest falloff weight the dent has over the panel's base shape.
 float reachWeight(const std::vector<dent::Vec>& base, dent::Vec centre, float radius) {
     float best = 0.0f;
     for (const dent::Vec& b : base) {
-        best = std::max(best, dent::falloffWeight(dent::length(b - centre), radius, settings.FalloffPower));
+        best = std::max(
+            best, dent::falloffWeight(dent::length(b - centre), radius, settings.FalloffPower));
     }
     return best;
 }
 
 // Where the fold moves a base position along the axis (dy) and up (dz).
-void foldOffset(const dent::FoldProfile& f, const dent::PanelShape& shape, dent::Vec b, float& dy, float& dz) {
+void foldOffset(const dent::FoldProfile& f, const dent::PanelShape& shape, dent::Vec b, float& dy,
+                float& dz) {
     dy = dz = 0.0f;
     if (!(f.compression > 0.0f) || !(f.length > 0.0f)) {
         return;
@@ -61,7 +65,8 @@ dent::Vec limited(dent::Vec p, dent::Vec base, float maxTotal) {
 }
 
 // The inverse transpose of the segment's shear in the along/up plane.
-dent::Vec foldedNormal(const dent::FoldProfile& f, const dent::PanelShape& shape, dent::Vec m, std::int32_t side) {
+dent::Vec foldedNormal(const dent::FoldProfile& f, const dent::PanelShape& shape, dent::Vec m,
+                       std::int32_t side) {
     if (!(f.compression > 0.0f) || !(f.length > 0.0f)) {
         return m;
     }
@@ -98,23 +103,23 @@ void panelFoldStep(MeshRecord& record, host::Geometry* geometry, const PanelHit&
     }
     if (!folds) {
         // The unfolded shape takes an ordinary dent; the fold so far stays.
-        const dent::ImpactField field =
-            dent::impactField(hit.point, hit.direction, hit.depth, hit.radius, hit.carryDepth,
-                              hit.carryRadius, settings.MaxTotalDisplacement, settings.FalloffPower);
-        for (std::size_t i = 0; i < count; ++i) {
-            rest[i] = dent::displaceImpact(field, base[i], rest[i]);
-        }
+        const dent::ImpactField field = dent::impactField(
+            hit.point, hit.direction, hit.depth, hit.radius, hit.carryDepth, hit.carryRadius,
+            settings.MaxTotalDisplacement, settings.FalloffPower);
+        rest = dent::displaceImpact(field, base, rest);
     } else {
         if (settings.PanelFollowBody) {
             for (std::size_t i = 0; i < count; ++i) {
-                rest[i] = rest[i] + dent::panelBodyStep(base[i], shape, hit.point, hit.direction, hit.depth,
-                                                        hit.radius, hit.carryDepth, hit.carryRadius,
-                                                        settings.MaxTotalDisplacement, settings.FalloffPower);
+                rest[i] = rest[i] +
+                          dent::panelBodyStep(base[i], shape, hit.point, hit.direction, hit.depth,
+                                              hit.radius, hit.carryDepth, hit.carryRadius,
+                                              settings.MaxTotalDisplacement, settings.FalloffPower);
             }
         }
         // Within one episode only the growth of the strongest push adds compression.
         const float weight = reachWeight(base, hit.point, hit.radius);
-        const float target = push * ((hit.depth - settings.PanelMinDepth) * settings.PanelStrength) * weight;
+        const float target =
+            push * ((hit.depth - settings.PanelMinDepth) * settings.PanelStrength) * weight;
         const float increment = std::max(target - state.peak, 0.0f);
         state.peak = std::max(target, state.peak);
         const float requested =
@@ -123,10 +128,11 @@ void panelFoldStep(MeshRecord& record, host::Geometry* geometry, const PanelHit&
             dent::limitedFold(shape.length, shape.crease, requested, settings.PanelMaxLift);
         state.compression = fold.compression;
         if (settings.LogHits) {
-            logFormat<kLineSize>("PanelFold: kind=%s compression=%.3f lift=%.3f crease=%.3f vertices=%d",
-                                 state.kind == static_cast<std::int32_t>(PanelKind::Bonnet) ? "bonnet" : "boot",
-                                 static_cast<double>(fold.compression), static_cast<double>(fold.lift),
-                                 static_cast<double>(shape.crease), static_cast<int>(count));
+            logFormat<kLineSize>(
+                "PanelFold: kind=%s compression=%.3f lift=%.3f crease=%.3f vertices=%d",
+                state.kind == static_cast<std::int32_t>(PanelKind::Bonnet) ? "bonnet" : "boot",
+                static_cast<double>(fold.compression), static_cast<double>(fold.lift),
+                static_cast<double>(shape.crease), static_cast<int>(count));
         }
     }
 

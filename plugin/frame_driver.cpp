@@ -115,7 +115,7 @@ std::vector<dent::TrafficCandidate> trafficCandidates(dent::Vec centre,
         if (entry == nullptr) {
             continue;
         }
-        if (!(dent::response(entry->impulse, vehicle->mass, settings.impact).depth > 0.0f)) {
+        if (!dent::hasDent(entry->impulse, vehicle->mass, settings.impact)) {
             continue;
         }
         const dent::Vec d = position - centre;
