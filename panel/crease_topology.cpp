@@ -181,7 +181,9 @@ host::Geometry* buildCreaseTopology(host::Geometry* source, PanelState& state) {
     if (rebuilt == nullptr) {
         return nullptr;
     }
-    if (!GeometryGuard(rebuilt, game::morphOffset)) {
+    // The arrays are only known to be as large as the counts the host reports.
+    if (!GeometryGuard(rebuilt, game::morphOffset) ||
+        rebuilt->vertexCount != kCorners * triangles || rebuilt->triangleCount != triangles) {
         releaseGeometry(rebuilt);
         return nullptr;
     }
