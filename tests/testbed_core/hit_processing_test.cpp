@@ -313,6 +313,23 @@ TEST_F(HitTest, HitLineFieldByField) {
     EXPECT_EQ(startingWith(log_.lines(), "Hit: "), Lines{expected.text()});
 }
 
+// A contact that widens the dent but is shallower than the opening one: the
+// line shows the episode's maxima, not this contact's response.
+TEST_F(HitTest, HitLineShowsTheEpisodeMaxima) {
+    constexpr float kShallowerDents = 0.3f; // MaxDentPerHit for the second contact
+    hit(kT0, kPoint, kNormal, kImpulse);
+    ASSERT_NE(record(), nullptr);
+    const float openingDepth = record()->episode.depth;
+    fendrix::settings.impact.MaxDentPerHit = kShallowerDents;
+    log_.clear();
+    hit(kT0 + 100, kPoint, kNormal, kStronger);
+    HitLine expected = lineFor(vehicle, kStronger);
+    ASSERT_LT(expected.depth, openingDepth) << "the second response is shallower";
+    expected.depth = openingDepth;
+    EXPECT_EQ(startingWith(log_.lines(), "Hit: "), Lines{expected.text()});
+    EXPECT_EQ(record()->episode.count, 1u);
+}
+
 TEST_F(HitTest, NoHitLineWithLogHitsOff) {
     fendrix::settings.LogHits = false;
     hit(kT0, kPoint, kNormal, kImpulse);

@@ -257,6 +257,66 @@ TEST_P(Spacings, CallsCloserThan751msCountOnce) {
 INSTANTIATE_TEST_SUITE_P(PartRetention, Spacings, testing::ValuesIn(kSpacings),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Two calls exactly at and just past the limit of one contact. The gap is
+// exact only when both calls see the same tick, so the pair is made right
+// after the tick changes and repeated until that holds.
+struct ExactGap {
+    const char* name;
+    std::uint32_t ms;
+    std::uint32_t attempts;
+};
+
+void PrintTo(const ExactGap& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const ExactGap kExactGaps[] = {
+    {"750msApartAreOneContact", 750, 1},
+    {"751msApartAreSeparate", 751, 2},
+};
+
+constexpr int kTickTries = 200;
+
+// Waits for the tick count to change and returns the new value.
+DWORD nextTick() {
+    const DWORD start = GetTickCount();
+    DWORD now = start;
+    while (now == start) {
+        now = GetTickCount();
+    }
+    return now;
+}
+
+class ExactGaps : public RetentionTest, public testing::WithParamInterface<ExactGap> {};
+
+TEST_P(ExactGaps, LimitOfOneContactIs750ms) {
+    const ExactGap& c = GetParam();
+    constexpr std::int32_t kBoot = 12;
+    for (int attempt = 0; attempt < kTickTries; ++attempt) {
+        retentionTable.clear();
+        host::DamageState object = {};
+        setStage(object, kBoot, 2);
+        log_.clear();
+        const DWORD tick = nextTick();
+        hit(object, kBoot, 3);
+        age(object, c.ms);
+        hit(object, kBoot, 3);
+        if (GetTickCount() != tick) {
+            continue;
+        }
+        Lines expected;
+        for (std::uint32_t n = 1; n <= c.attempts; ++n) {
+            expected.push_back(line(kBoot, 2, 3, n, kAttempts, 1));
+        }
+        EXPECT_EQ(log_.lines(), expected);
+        return;
+    }
+    FAIL() << "no two calls within one tick in " << kTickTries << " tries";
+}
+
+INSTANTIATE_TEST_SUITE_P(PartRetention, ExactGaps, testing::ValuesIn(kExactGaps),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The one test that waits: the real tick count separates two contacts.
 TEST_F(RetentionTest, RealTicksSeparateContacts) {
     fendrix::settings.AttemptsPerStage = 2;
@@ -442,6 +502,10 @@ TEST_F(RetentionTest, ObjectBeyondTheTableTakesTheLeastRecentlyUsedEntry) {
     age(gObjects[0], kSeparate);
     hit(gObjects[0], 5, 2); // object 0 is now the most recently used; object 1 the least
     fendrix::settings.LogHits = true;
+
+    EXPECT_EQ(retentionTable.entries[0].owner, &gObjects[0]) << "free entries in table order";
+    EXPECT_EQ(retentionTable.entries[fendrix::kRetentionEntries - 1].owner,
+              &gObjects[fendrix::kRetentionEntries - 1]);
 
     host::DamageState& newcomer = gObjects[fendrix::kRetentionEntries];
     hit(newcomer, 5, 2);
