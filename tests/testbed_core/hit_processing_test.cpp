@@ -294,10 +294,13 @@ TEST_F(HitTest, HitLineFieldByField) {
     vehicle->mass = 1250.0f;
     fendrix::settings.Diagnostics = true;
 
+    vehicle->health = 640.0f;
     hit(kT0, kPoint, kNormal, kImpulse, true);
     HitLine expected = lineFor(vehicle, kImpulse);
     expected.actor = "player";
     ASSERT_GT(expected.meshes, 0u) << "the dent reaches the body";
+    ASSERT_NE(record(), nullptr);
+    EXPECT_EQ(record()->health, 640.0f) << "the health read for this hit";
     Lines lines = log_.lines();
     EXPECT_EQ(startingWith(lines, "Hit: "), Lines{expected.text()});
     EXPECT_EQ(lines.back(), expected.text()) << "written last";
@@ -432,6 +435,8 @@ const Skip kSkips[] = {
      false},
     {"ContactOfAnotherInstance", [](host::Vehicle&) { contactQueue.entries[0].handle += 1; },
      false},
+    {"ContactOfAnotherModelInstance",
+     [](host::Vehicle&) { contactQueue.entries[0].renderObject = &contactQueue; }, false},
     {"NoContact", [](host::Vehicle&) { contactQueue.clear(); }, false},
 };
 
@@ -492,6 +497,55 @@ TEST_P(Skips, NothingHappensToACarThatCannotBeDented) {
 
 INSTANTIATE_TEST_SUITE_P(HitProcessing, Skips, testing::ValuesIn(kSkips),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Values far beyond any real car's make the line longer than its buffer: it
+// is cut, not overrun.
+TEST_F(HitTest, OverlongHitLineIsCut) {
+    constexpr std::size_t kLineBuffer = 320;
+    constexpr float kHuge = 3.4e38f;
+    constexpr float kFastest = 1.8e19f; // its square still fits a float
+    constexpr std::uint32_t kLargest = 0xFFFFFFFFu;
+    constexpr int kSlotsBefore = 40; // a later pool slot gives a longer handle
+    for (int i = 0; i < kSlotsBefore; ++i) {
+        bare();
+    }
+    vehicle = car(kPosition);
+    vehicle->mass = 2.0f;
+    vehicle->velocity = {kFastest, 0.0f, 0.0f};
+    hit(kT0, kPoint, kNormal, kHuge);
+    ASSERT_NE(record(), nullptr);
+    record()->healthLoss = -kHuge;
+    record()->episode.count = kLargest - 1;
+    log_.clear();
+    frame(kT0 + kGapMs + 1);
+    queue(vehicle, kPoint, kNormal, kHuge);
+    contactQueue.entries[0].piece = kLargest;
+    for (host::Atomic* atomic : testbed::atomicsOf(vehicle)) {
+        atomic->flags = 0;
+    }
+    fendrix::processHit(vehicle, true, false, vehicle);
+
+    HitLine expected = lineFor(vehicle, kHuge);
+    expected.actor = "player";
+    expected.episode = kLargest;
+    expected.speed = kFastest;
+    expected.healthLoss = -kHuge;
+    expected.piece = kLargest;
+    const std::string full = expected.text();
+    ASSERT_GT(full.size(), kLineBuffer - 1);
+    const Lines hits = startingWith(log_.lines(), "Hit: ");
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].size(), kLineBuffer - 1);
+    EXPECT_EQ(hits[0], full.substr(0, kLineBuffer - 1));
+}
+
+TEST_F(HitTest, NoVehicleIsNothing) {
+    frame(kT0);
+    queue(vehicle, kPoint, kNormal, kImpulse);
+    fendrix::processHit(nullptr, true, true, nullptr);
+    EXPECT_EQ(log_.lines(), Lines{});
+    EXPECT_TRUE(trackingTable->records.empty());
+}
 
 TEST_F(HitTest, NonFiniteHealthLossSkipsATrackedCar) {
     hit(kT0, kPoint, kNormal, kImpulse);
@@ -558,12 +612,15 @@ TEST_P(ResetRequest, UntrackedPlayerCarIsProcessedAsUsual) {
     EXPECT_EQ(startingWith(log_.lines(), "Hit: "), logHits ? Lines{expected.text()} : Lines{});
 }
 
-TEST_P(ResetRequest, ResetNeedsNoContact) {
+// The reset comes before every check of the car's state and its contact.
+TEST_P(ResetRequest, ResetNeedsNoContactNorAHealthyCar) {
     fendrix::settings.LogHits = GetParam();
     hit(kT0, kPoint, kNormal, kImpulse, true);
     ASSERT_NE(record(), nullptr);
     log_.clear();
     frame(kT0 + 1000);
+    vehicle->health = 0.0f;
+    vehicle->flags53 = kNotProcessed;
     fendrix::processHit(vehicle, true, true, vehicle);
     EXPECT_EQ(log_.lines(), Lines{kReset});
     EXPECT_EQ(record()->episode.count, 0u);
