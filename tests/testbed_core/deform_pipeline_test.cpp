@@ -14,6 +14,7 @@
 #include "deform_fixture.h"
 #include "mesh/geometry_guard.h"
 #include "mesh/mesh_record.h"
+#include "mesh/part_names.h"
 #include "mesh_builder.h"
 #include "plugin/settings.h"
 #include "testbed/engine_geometry.h"
@@ -588,6 +589,105 @@ TEST_F(DeformPipelineTest, RefusedLockWritesNothing) {
     EXPECT_EQ(positions(clone),
               expectDents(base, base, vec(kLocalPoint), vec(kDown), kDepth, kRadius, 0, 0));
 }
+
+// --- Panels in the pipeline ------------------------------------------------
+
+struct LockCase {
+    const char* name;
+    std::string part;
+    bool normals;
+    std::int32_t flags; // what the pipeline locks
+};
+
+void PrintTo(const LockCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+constexpr std::int32_t kLockPositions = 2;
+constexpr std::int32_t kLockPositionsAndNormals = 6;
+
+const LockCase kLocks[] = {
+    {"OrdinaryMesh", "door_lf", true, kLockPositions},
+    {"BonnetWithNormals", "bonnet_hi_ok", true, kLockPositionsAndNormals},
+    {"BonnetWithoutNormals", "bonnet_hi_ok", false, kLockPositions},
+};
+
+class DeformLocks : public DeformPipelineTest, public testing::WithParamInterface<LockCase> {};
+
+TEST_P(DeformLocks, NormalsAreLockedOnlyForAPanelThatRewritesThem) {
+    const LockCase& c = GetParam();
+    fendrix::settings.LogHits = false;
+    MeshSpec spec = plateSpec();
+    if (!c.normals) {
+        spec.normals.clear();
+    }
+    host::Vehicle* vehicle = oneMesh(c.part, core_test::buildMesh(spec));
+    fendrix::TrackedVehicle* record = track(vehicle);
+    host::Atomic* atomic = only(vehicle);
+    fendrix::HitContext first =
+        localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, kEpisode);
+    deformAll(vehicle, first);
+    ASSERT_EQ(record->meshes.size(), 1u);
+    // With the next unlock refused the engine still shows what was locked.
+    engine().faults.failUnlocks = 1;
+    fendrix::HitContext hit =
+        localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, kEpisode + 1);
+    deformAll(vehicle, hit);
+    EXPECT_EQ(hit.deformedMeshes, 1u) << "an unlock result is not a reason to stop";
+    const testbed::GeometryEntry* shown = testbed::ledger().find(atomic->geometry);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->locked);
+    EXPECT_EQ(shown->lockFlags, c.flags);
+    game::unlock(atomic->geometry);
+}
+
+INSTANTIATE_TEST_SUITE_P(Meshes, DeformLocks, testing::ValuesIn(kLocks),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct PanelEpisodeCase {
+    const char* name;
+    std::uint32_t secondEpisode;
+    float compression; // after two equal head-on pushes
+};
+
+void PrintTo(const PanelEpisodeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// Head-on pushes on the free end of the plate bonnet, right on a vertex: each
+// targets a compression of depth - PanelMinDepth.
+constexpr float kTargetCompression = 0.1f;
+const PanelEpisodeCase kPanelEpisodes[] = {
+    {"SameEpisodeFoldsOnce", kEpisode, kTargetCompression},
+    {"NextEpisodeFoldsAgain", kEpisode + 1, 2 * kTargetCompression},
+};
+
+class DeformPanelEpisodes : public DeformPipelineTest,
+                            public testing::WithParamInterface<PanelEpisodeCase> {};
+
+TEST_P(DeformPanelEpisodes, PipelineHandsTheEpisodeToTheFold) {
+    const PanelEpisodeCase& c = GetParam();
+    fendrix::settings.LogHits = false;
+    host::Vehicle* vehicle = oneMesh("bonnet_hi_ok");
+    fendrix::TrackedVehicle* record = track(vehicle);
+    host::Atomic* atomic = only(vehicle);
+    const host::V3 freeEnd{0.0f, kPlateSize / 2, 0.0f};
+    const host::V3 towardFixedEnd{0.0f, -1.0f, 0.0f};
+    const float depth = fendrix::settings.PanelMinDepth + kTargetCompression;
+    for (std::uint32_t episode : {kEpisode, c.secondEpisode}) {
+        fendrix::HitContext hit =
+            localHit(record, atomic, freeEnd, towardFixedEnd, depth, kRadius, episode);
+        deformAll(vehicle, hit);
+        ASSERT_EQ(hit.deformedMeshes, 1u);
+    }
+    ASSERT_EQ(record->meshes.size(), 1u);
+    const fendrix::PanelState& panel = record->meshes.front()->panel;
+    ASSERT_EQ(panel.kind, static_cast<std::int32_t>(fendrix::PanelKind::Bonnet));
+    EXPECT_NEAR(panel.compression, c.compression, 1e-6f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Panels, DeformPanelEpisodes, testing::ValuesIn(kPanelEpisodes),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- Phase markers ---------------------------------------------------------
 

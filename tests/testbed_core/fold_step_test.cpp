@@ -137,6 +137,7 @@ void PrintTo(const GateCase& c, std::ostream* out) {
 const GateCase kGates[] = {
     {"HeadOn", {0.0f, -1.0f, 0.0f}, 0.1f, true},
     {"AlongShareJustOver0_4", {0.0f, -0.41f, -0.9121f}, 0.1f, true},
+    {"AlongShareExactly0_4", {0.0f, -0.4f, -0.9165f}, 0.1f, false},
     {"AlongShare0_3", {0.0f, -0.3f, -0.9539f}, 0.1f, false},
     {"ExactlyPanelMinDepth", {0.0f, -1.0f, 0.0f}, 0.0f, false},
     {"PullingAwayFromTheFixedEnd", {0.0f, 1.0f, 0.0f}, 0.1f, false},
