@@ -46,12 +46,14 @@ constexpr float kMass = 1500.0f;
 constexpr std::uint32_t kPiece = 7;
 constexpr std::uint32_t kGapMs = 250; // not the default, so the setting is what counts
 constexpr std::uint32_t kT0 = 200000;
-constexpr float kImpulse = 600.0f;  // impact 0.4
-constexpr float kWeaker = 450.0f;   // impact 0.3
-constexpr float kStronger = 750.0f; // impact 0.5
-constexpr float kTooWeak = 60.0f;   // impact 0.04: MinImpact itself
-constexpr float kReach = 0.85f;     // distance that still continues an episode
-constexpr float kCone = 0.65f;      // dot product that still continues an episode
+constexpr std::uint32_t kSoon = 100;       // well within the gap
+constexpr std::uint32_t kNextFrame = 1000; // well beyond it
+constexpr float kImpulse = 600.0f;         // impact 0.4
+constexpr float kWeaker = 450.0f;          // impact 0.3
+constexpr float kStronger = 750.0f;        // impact 0.5
+constexpr float kTooWeak = 60.0f;          // impact 0.04: MinImpact itself
+constexpr float kReach = 0.85f;            // distance that still continues an episode
+constexpr float kCone = 0.65f;             // dot product that still continues an episode
 constexpr std::uint8_t kNotProcessed = 0x08;
 constexpr std::uint32_t kSmallTable = 16;
 constexpr std::uint32_t kEvictionAge = 1000;
@@ -222,20 +224,20 @@ const dent::Vec kAtReach{kReach, kPoint.y, kPoint.z};
 const dent::Vec kBeyondReach{std::nextafter(kReach, 1.0f), kPoint.y, kPoint.z};
 
 const SecondHit kSecondHits[] = {
-    {"WeakerWithinTheGap", kPoint, kSameNormal, kWeaker, 100, Outcome::Silent},
-    {"EqualWithinTheGap", kPoint, kSameNormal, kImpulse, 100, Outcome::Silent},
+    {"WeakerWithinTheGap", kPoint, kSameNormal, kWeaker, kSoon, Outcome::Silent},
+    {"EqualWithinTheGap", kPoint, kSameNormal, kImpulse, kSoon, Outcome::Silent},
     {"StrongerWithinTheGapGrowsTheSameEpisode",
      {0.5f, -1.5f, 0.3f},
      kSameNormal,
      kStronger,
-     100,
+     kSoon,
      Outcome::SameEpisodeGrows},
-    {"ReachExactly085Continues", kAtReach, kSameNormal, kWeaker, 100, Outcome::Silent},
-    {"ReachBeyond085OpensEpisode2", kBeyondReach, kSameNormal, kWeaker, 100, Outcome::NewEpisode},
-    {"ConeExactly065Continues", kPoint, [] { return unitWithY(kCone); }, kWeaker, 100,
+    {"ReachExactly085Continues", kAtReach, kSameNormal, kWeaker, kSoon, Outcome::Silent},
+    {"ReachBeyond085OpensEpisode2", kBeyondReach, kSameNormal, kWeaker, kSoon, Outcome::NewEpisode},
+    {"ConeExactly065Continues", kPoint, [] { return unitWithY(kCone); }, kWeaker, kSoon,
      Outcome::Silent},
     {"ConeBelow065OpensEpisode2", kPoint, [] { return unitWithY(std::nextafter(kCone, 0.0f)); },
-     kWeaker, 100, Outcome::NewEpisode},
+     kWeaker, kSoon, Outcome::NewEpisode},
     {"GapExactlyContactGapMsContinues", kPoint, kSameNormal, kWeaker, kGapMs, Outcome::Silent},
     {"GapOneMillisecondLongerOpensEpisode2", kPoint, kSameNormal, kWeaker, kGapMs + 1,
      Outcome::NewEpisode},
@@ -290,17 +292,19 @@ INSTANTIATE_TEST_SUITE_P(HitProcessing, Episodes, testing::ValuesIn(kSecondHits)
 TEST_F(HitTest, HitLineFieldByField) {
     constexpr std::int16_t kModel = 201;
     constexpr float kHealthLoss = 12.5f;
+    constexpr float kHealth = 640.0f;
+    constexpr float kOtherMass = 1250.0f;
     vehicle->modelIndex = kModel;
-    vehicle->mass = 1250.0f;
+    vehicle->mass = kOtherMass;
     fendrix::settings.Diagnostics = true;
 
-    vehicle->health = 640.0f;
+    vehicle->health = kHealth;
     hit(kT0, kPoint, kNormal, kImpulse, true);
     HitLine expected = lineFor(vehicle, kImpulse);
     expected.actor = "player";
     ASSERT_GT(expected.meshes, 0u) << "the dent reaches the body";
     ASSERT_NE(record(), nullptr);
-    EXPECT_EQ(record()->health, 640.0f) << "the health read for this hit";
+    EXPECT_EQ(record()->health, kHealth) << "the health read for this hit";
     Lines lines = log_.lines();
     EXPECT_EQ(startingWith(lines, "Hit: "), Lines{expected.text()});
     EXPECT_EQ(lines.back(), expected.text()) << "written last";
@@ -325,7 +329,7 @@ TEST_F(HitTest, HitLineShowsTheEpisodeMaxima) {
     const float openingDepth = record()->episode.depth;
     fendrix::settings.impact.MaxDentPerHit = kShallowerDents;
     log_.clear();
-    hit(kT0 + 100, kPoint, kNormal, kStronger);
+    hit(kT0 + kSoon, kPoint, kNormal, kStronger);
     HitLine expected = lineFor(vehicle, kStronger);
     ASSERT_LT(expected.depth, openingDepth) << "the second response is shallower";
     expected.depth = openingDepth;
@@ -572,7 +576,7 @@ TEST_P(ResetRequest, TrackedPlayerCarGetsItsMeshesBackAndItsContactIsNotProcesse
     fendrix::settings.LogHits = logHits;
     log_.clear();
 
-    frame(kT0 + 1000);
+    frame(kT0 + kNextFrame);
     queue(vehicle, kPoint, kNormal, kStronger);
     fendrix::processHit(vehicle, true, true, vehicle);
 
@@ -587,7 +591,7 @@ TEST_P(ResetRequest, TrackedPlayerCarGetsItsMeshesBackAndItsContactIsNotProcesse
 
     // The next hit starts over with episode 1.
     log_.clear();
-    hit(kT0 + 2000, kPoint, kNormal, kImpulse, true);
+    hit(kT0 + 2 * kNextFrame, kPoint, kNormal, kImpulse, true);
     EXPECT_EQ(record()->episode.count, 1u);
     HitLine expected = lineFor(vehicle, kImpulse);
     expected.actor = "player";
@@ -618,7 +622,7 @@ TEST_P(ResetRequest, ResetNeedsNoContactNorAHealthyCar) {
     hit(kT0, kPoint, kNormal, kImpulse, true);
     ASSERT_NE(record(), nullptr);
     log_.clear();
-    frame(kT0 + 1000);
+    frame(kT0 + kNextFrame);
     vehicle->health = 0.0f;
     vehicle->flags53 = kNotProcessed;
     fendrix::processHit(vehicle, true, true, vehicle);
@@ -711,7 +715,7 @@ TEST_F(HitTest, RearLightsReactOnlyToAGrowingDent) {
 
     vehicle->damage.lightStatus = 0;
     log_.clear();
-    hit(kT0 + 100, nearRight, kNormal, kWeaker, true);
+    hit(kT0 + kSoon, nearRight, kNormal, kWeaker, true);
     EXPECT_EQ(vehicle->damage.lightStatus, 0u);
     EXPECT_EQ(log_.lines(), Lines{});
 }

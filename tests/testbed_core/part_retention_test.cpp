@@ -39,6 +39,8 @@ constexpr std::uint32_t kAttempts = 3;
 constexpr std::uint32_t kSeparate = 1000;   // ms between separate contacts
 constexpr std::uint32_t kSameContact = 100; // ms between calls of one contact
 constexpr std::uint32_t kFirstDoor = 5;
+constexpr std::int32_t kDoor = 5; // the door most tests use
+constexpr std::int32_t kOtherDoor = 9;
 constexpr std::uint32_t kBitsPerPart = 4;
 constexpr std::uint32_t kPartMask = 0xF;
 constexpr std::uint32_t kRealPause = 800; // above the 750 ms of one contact, with tick slack
@@ -321,13 +323,13 @@ INSTANTIATE_TEST_SUITE_P(PartRetention, ExactGaps, testing::ValuesIn(kExactGaps)
 TEST_F(RetentionTest, RealTicksSeparateContacts) {
     fendrix::settings.AttemptsPerStage = 2;
     host::DamageState object = {};
-    setStage(object, 5, 1);
-    hit(object, 5, 2);
+    setStage(object, kDoor, 1);
+    hit(object, kDoor, 2);
     ASSERT_EQ(stageOf(object, 5), 1u);
     Sleep(kRealPause);
-    hit(object, 5, 2);
+    hit(object, kDoor, 2);
     EXPECT_EQ(stageOf(object, 5), 2u);
-    EXPECT_EQ(log_.lines(), (Lines{line(5, 1, 2, 1, 2, 1), line(5, 1, 2, 2, 2, 0)}));
+    EXPECT_EQ(log_.lines(), (Lines{line(kDoor, 1, 2, 1, 2, 1), line(kDoor, 1, 2, 2, 2, 0)}));
 }
 
 // --- Which transitions are delayed ----------------------------------------------
@@ -425,23 +427,23 @@ INSTANTIATE_TEST_SUITE_P(PartRetention, PassThroughs, testing::ValuesIn(kPassThr
 
 TEST_F(RetentionTest, RepairedDoorClearsItsCountAndSaysSo) {
     host::DamageState object = {};
-    setStage(object, 5, 1);
-    hit(object, 5, 2);
+    setStage(object, kDoor, 1);
+    hit(object, kDoor, 2);
     age(object, kSeparate);
-    hit(object, 5, 2);
+    hit(object, kDoor, 2);
     ASSERT_EQ(stageOf(object, 5), 1u);
-    setStage(object, 5, 0); // the game repaired the door
+    setStage(object, kDoor, 0); // the game repaired the door
     age(object, kSeparate);
     log_.clear();
 
-    hit(object, 5, 1);
+    hit(object, kDoor, 1);
     EXPECT_EQ(stageOf(object, 5), 1u) << "from stage 0 at once";
-    EXPECT_EQ(log_.lines(), Lines{line(5, 0, 1, 0, kAttempts, 0)});
+    EXPECT_EQ(log_.lines(), Lines{line(kDoor, 0, 1, 0, kAttempts, 0)});
 
     age(object, kSeparate);
     log_.clear();
-    hit(object, 5, 2);
-    EXPECT_EQ(log_.lines(), Lines{line(5, 1, 2, 1, kAttempts, 1)}) << "counting from the start";
+    hit(object, kDoor, 2);
+    EXPECT_EQ(log_.lines(), Lines{line(kDoor, 1, 2, 1, kAttempts, 1)}) << "counting from the start";
 }
 
 // A transition that went through, followed at once by the next stage's change,
@@ -449,38 +451,38 @@ TEST_F(RetentionTest, RepairedDoorClearsItsCountAndSaysSo) {
 TEST_F(RetentionTest, NextStageWithinTheSameContactStartsFromZero) {
     fendrix::settings.AttemptsPerStage = 2;
     host::DamageState object = {};
-    setStage(object, 9, 1);
-    hit(object, 9, 2);
+    setStage(object, kOtherDoor, 1);
+    hit(object, kOtherDoor, 2);
     age(object, kSeparate);
-    hit(object, 9, 2);
+    hit(object, kOtherDoor, 2);
     ASSERT_EQ(stageOf(object, 9), 2u);
 
-    hit(object, 9, 3);
+    hit(object, kOtherDoor, 3);
     EXPECT_EQ(stageOf(object, 9), 2u);
     age(object, kSeparate);
-    hit(object, 9, 3);
+    hit(object, kOtherDoor, 3);
     EXPECT_EQ(stageOf(object, 9), 2u);
     age(object, kSeparate);
-    hit(object, 9, 3);
+    hit(object, kOtherDoor, 3);
     EXPECT_EQ(stageOf(object, 9), 3u);
-    EXPECT_EQ(log_.lines(),
-              (Lines{line(9, 1, 2, 1, 2, 1), line(9, 1, 2, 2, 2, 0), line(9, 2, 3, 0, 2, 1),
-                     line(9, 2, 3, 1, 2, 1), line(9, 2, 3, 2, 2, 0)}));
+    EXPECT_EQ(log_.lines(), (Lines{line(kOtherDoor, 1, 2, 1, 2, 1), line(kOtherDoor, 1, 2, 2, 2, 0),
+                                   line(kOtherDoor, 2, 3, 0, 2, 1), line(kOtherDoor, 2, 3, 1, 2, 1),
+                                   line(kOtherDoor, 2, 3, 2, 2, 0)}));
 }
 
 // Each component counts on its own.
 TEST_F(RetentionTest, ComponentsOfOneObjectCountApart) {
     host::DamageState object = {};
-    setStage(object, 5, 1);
+    setStage(object, kDoor, 1);
     setStage(object, 6, 1);
     setStage(object, 11, 2);
-    hit(object, 5, 2);
+    hit(object, kDoor, 2);
     age(object, kSeparate);
-    hit(object, 5, 2);
+    hit(object, kDoor, 2);
     hit(object, 6, 2);
     hit(object, 11, 3);
     EXPECT_EQ(log_.lines(),
-              (Lines{line(5, 1, 2, 1, kAttempts, 1), line(5, 1, 2, 2, kAttempts, 1),
+              (Lines{line(kDoor, 1, 2, 1, kAttempts, 1), line(kDoor, 1, 2, 2, kAttempts, 1),
                      line(6, 1, 2, 1, kAttempts, 1), line(11, 2, 3, 1, kAttempts, 1)}));
     EXPECT_EQ(entriesOf(&object), 1);
 }
@@ -493,14 +495,14 @@ host::DamageState gObjects[kObjects];
 TEST_F(RetentionTest, ObjectBeyondTheTableTakesTheLeastRecentlyUsedEntry) {
     for (host::DamageState& object : gObjects) {
         object = {};
-        setStage(object, 5, 1);
+        setStage(object, kDoor, 1);
     }
     fendrix::settings.LogHits = false;
     for (std::size_t i = 0; i < fendrix::kRetentionEntries; ++i) {
-        hit(gObjects[i], 5, 2);
+        hit(gObjects[i], kDoor, 2);
     }
     age(gObjects[0], kSeparate);
-    hit(gObjects[0], 5, 2); // object 0 is now the most recently used; object 1 the least
+    hit(gObjects[0], kDoor, 2); // object 0 is now the most recently used; object 1 the least
     fendrix::settings.LogHits = true;
 
     EXPECT_EQ(retentionTable.entries[0].owner, &gObjects[0]) << "free entries in table order";
@@ -508,7 +510,7 @@ TEST_F(RetentionTest, ObjectBeyondTheTableTakesTheLeastRecentlyUsedEntry) {
               &gObjects[fendrix::kRetentionEntries - 1]);
 
     host::DamageState& newcomer = gObjects[fendrix::kRetentionEntries];
-    hit(newcomer, 5, 2);
+    hit(newcomer, kDoor, 2);
     EXPECT_EQ(entriesOf(&newcomer), 1);
     EXPECT_EQ(entriesOf(&gObjects[1]), 0) << "the least recently used lost its entry";
     EXPECT_EQ(entriesOf(&gObjects[0]), 1);
@@ -517,40 +519,41 @@ TEST_F(RetentionTest, ObjectBeyondTheTableTakesTheLeastRecentlyUsedEntry) {
     age(gObjects[0], kSeparate);
     age(gObjects[1], kSeparate);
     log_.clear();
-    hit(gObjects[0], 5, 2);
+    hit(gObjects[0], kDoor, 2);
     EXPECT_EQ(stageOf(gObjects[0], 5), 2u) << "its count survived: third contact";
-    hit(gObjects[1], 5, 2);
+    hit(gObjects[1], kDoor, 2);
     EXPECT_EQ(stageOf(gObjects[1], 5), 1u);
-    EXPECT_EQ(log_.lines(), (Lines{line(5, 1, 2, 3, kAttempts, 0), line(5, 1, 2, 1, kAttempts, 1)}))
+    EXPECT_EQ(log_.lines(),
+              (Lines{line(kDoor, 1, 2, 3, kAttempts, 0), line(kDoor, 1, 2, 1, kAttempts, 1)}))
         << "object 1 counts from the start again";
 }
 
 TEST_F(RetentionTest, FreedEntryIsTakenBeforeTheLeastRecentlyUsed) {
     for (host::DamageState& object : gObjects) {
         object = {};
-        setStage(object, 5, 1);
+        setStage(object, kDoor, 1);
     }
     fendrix::settings.LogHits = false;
     for (std::size_t i = 0; i < fendrix::kRetentionEntries; ++i) {
-        hit(gObjects[i], 5, 2);
+        hit(gObjects[i], kDoor, 2);
     }
     fendrix::forgetRetention(&gObjects[7], nullptr);
-    hit(gObjects[fendrix::kRetentionEntries], 5, 2);
+    hit(gObjects[fendrix::kRetentionEntries], kDoor, 2);
     EXPECT_EQ(entriesOf(&gObjects[fendrix::kRetentionEntries]), 1);
     EXPECT_EQ(entriesOf(&gObjects[0]), 1) << "the least recently used keeps its entry";
-    hit(gObjects[fendrix::kRetentionEntries + 1], 5, 2);
+    hit(gObjects[fendrix::kRetentionEntries + 1], kDoor, 2);
     EXPECT_EQ(entriesOf(&gObjects[0]), 0) << "now the table was full";
 }
 
 TEST_F(RetentionTest, ForgetClearsEveryEntryOfTheObjectThenCallsTheGame) {
     host::DamageState object = {};
     host::DamageState other = {};
-    setStage(object, 5, 1);
-    setStage(other, 5, 1);
-    hit(object, 5, 2);
+    setStage(object, kDoor, 1);
+    setStage(other, kDoor, 1);
+    hit(object, kDoor, 2);
     age(object, kSeparate);
-    hit(object, 5, 2);
-    hit(other, 5, 2);
+    hit(object, kDoor, 2);
+    hit(other, kDoor, 2);
     // A second entry of the same object: every entry is looked at.
     fendrix::RetentionEntry& stray = retentionTable.entries[fendrix::kRetentionEntries - 1];
     stray.owner = &object;
@@ -570,10 +573,10 @@ TEST_F(RetentionTest, ForgetClearsEveryEntryOfTheObjectThenCallsTheGame) {
 
     age(other, kSeparate);
     log_.clear();
-    hit(object, 5, 2);
-    hit(other, 5, 2);
+    hit(object, kDoor, 2);
+    hit(other, kDoor, 2);
     EXPECT_EQ(log_.lines(),
-              (Lines{line(5, 1, 2, 1, kAttempts, 1), line(5, 1, 2, 2, kAttempts, 1)}));
+              (Lines{line(kDoor, 1, 2, 1, kAttempts, 1), line(kDoor, 1, 2, 2, kAttempts, 1)}));
 }
 
 } // namespace

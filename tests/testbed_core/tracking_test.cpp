@@ -331,7 +331,7 @@ TEST_F(TrackingTest, NewRecordHoldsTheInstanceAndItsSeed) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.now);
-        c.vehicle->health = 640.0f; // the health hit processing read is what counts
+        c.vehicle->health = kHealth; // the health hit processing read is what counts
         fendrix::TrackedVehicle* record = fendrix::trackVehicle(c.vehicle, c.health, c.now);
         ASSERT_EQ(record, trackingTable->records.back().get()) << "appended at the end";
         const std::int32_t handle = testbed::handleOf(c.vehicle);
