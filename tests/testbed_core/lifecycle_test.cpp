@@ -32,6 +32,8 @@ constexpr char kComplete[] = "Lifecycle: Fendrix cleanup complete.";
 constexpr std::int32_t kShutdownResult = 0x1234ABCD;
 constexpr std::uint32_t kDropped = 3;
 constexpr std::uint64_t kUses = 9;
+constexpr std::size_t kUsedEntry = 5; // a part-retention entry in use
+constexpr std::size_t kUsedSlot = 2;
 const dent::Vec kPoint{0.0f, -1.5f, 0.3f};
 const dent::Vec kNormal{0.0f, 1.0f, 0.0f};
 constexpr float kImpulse = 600.0f;
@@ -205,17 +207,17 @@ class LifecycleTest : public core_test::PluginTest {
         c.impulse = kImpulse;
         ASSERT_TRUE(fendrix::contactQueue.add(c));
         fendrix::contactQueue.dropped = kDropped;
-        fendrix::RetentionEntry& entry = fendrix::retentionTable.entries[5];
+        fendrix::RetentionEntry& entry = fendrix::retentionTable.entries[kUsedEntry];
         entry.owner = &v->damage;
         entry.stamp = kUses;
-        entry.slots[2].attempts = 2;
-        entry.slots[2].active = 1;
+        entry.slots[kUsedSlot].attempts = 2;
+        entry.slots[kUsedSlot].active = 1;
         fendrix::retentionTable.useCounter = kUses;
     }
     static bool retentionEmpty() {
         for (const fendrix::RetentionEntry& entry : fendrix::retentionTable.entries) {
-            if (entry.owner != nullptr || entry.stamp != 0 || entry.slots[2].attempts != 0 ||
-                entry.slots[2].active != 0) {
+            if (entry.owner != nullptr || entry.stamp != 0 ||
+                entry.slots[kUsedSlot].attempts != 0 || entry.slots[kUsedSlot].active != 0) {
                 return false;
             }
         }
