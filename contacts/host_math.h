@@ -10,6 +10,12 @@ inline dent::Vec toVec(const host::V3& v) {
     return {v.x, v.y, v.z};
 }
 
+// A host vertex array seen as the model's vectors (the same three floats).
+static_assert(sizeof(dent::Vec) == sizeof(host::V3));
+inline dent::Vec* asVecs(host::V3* array) {
+    return reinterpret_cast<dent::Vec*>(array);
+}
+
 inline dent::Frame toFrame(const host::Matrix& m) {
     return {toVec(m.right), toVec(m.up), toVec(m.at), toVec(m.pos)};
 }

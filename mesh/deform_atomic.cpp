@@ -54,14 +54,6 @@ bool reachesAnyVertex(const dent::Vec* positions, std::int32_t count, dent::Vec 
     return false;
 }
 
-const dent::Vec* asVecs(const host::V3* positions) {
-    static_assert(sizeof(dent::Vec) == sizeof(host::V3));
-    return reinterpret_cast<const dent::Vec*>(positions);
-}
-dent::Vec* asVecs(host::V3* positions) {
-    return reinterpret_cast<dent::Vec*>(positions);
-}
-
 // The checks a new copy must pass before it is attached (made first, so a copy
 // refused here is made and given back again).
 bool cloneFits(const host::Geometry* clone, const TrackedVehicle& vehicle) {

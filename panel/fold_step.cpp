@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "contacts/host_math.h"
 #include "host/game.h"
 #include "mesh/displace.h"
 #include "mesh/falloff.h"
@@ -20,10 +21,6 @@ constexpr float kMinCosine = 0.005f;  // keeps a steep segment's normal finite
 constexpr float kNormalEpsilon = 1e-5f;
 constexpr std::size_t kLineSize = 160;
 constexpr std::int32_t kInnerSide = 0;
-
-dent::Vec* asVecs(host::V3* p) {
-    return reinterpret_cast<dent::Vec*>(p);
-}
 
 // The largest falloff weight the dent has over the panel's base shape.
 float reachWeight(const std::vector<dent::Vec>& base, dent::Vec centre, float radius) {

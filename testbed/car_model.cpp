@@ -89,8 +89,8 @@ host::Geometry* toGeometry(const Mesh& mesh, void* material) {
     return g;
 }
 
-PartSpec part(const char* name, const Mesh& mesh, host::V3 offset, void* material) {
-    PartSpec p;
+PartDesign part(const char* name, const Mesh& mesh, host::V3 offset, void* material) {
+    PartDesign p;
     p.name = name;
     p.geometry = toGeometry(mesh, material);
     p.offset = offset;
@@ -103,13 +103,13 @@ constexpr int kSmallDivisions = 2;
 
 } // namespace
 
-VehicleSpec carSpec(host::V3 position, std::int16_t model) {
+VehicleDesign carDesign(host::V3 position, std::int16_t model) {
     void* paint = newMaterials(1).front();
-    VehicleSpec spec;
-    spec.position = position;
-    spec.model = model;
-    spec.rootName = "car";
-    spec.parts = {
+    VehicleDesign design;
+    design.position = position;
+    design.model = model;
+    design.rootName = "car";
+    design.parts = {
         part("chassis_hi", box({1.8f, 4.4f, 0.9f}, kBodyDivisions), {0, 0, 0}, paint),
         part("bonnet_hi_ok", plate(1.5f, 1.2f, kPanelDivisions), {0, 1.45f, 0.46f}, paint),
         part("boot_hi_ok", plate(1.5f, 0.8f, kPanelDivisions), {0, -1.75f, 0.46f}, paint),
@@ -118,13 +118,13 @@ VehicleSpec carSpec(host::V3 position, std::int16_t model) {
         part("wheel_lf", box({0.3f, 0.7f, 0.7f}, kSmallDivisions), {-0.9f, 1.3f, -0.4f}, paint),
         part("wheel_rb", box({0.3f, 0.7f, 0.7f}, kSmallDivisions), {0.9f, -1.3f, -0.4f}, paint),
     };
-    return spec;
+    return design;
 }
 
 host::Vehicle* spawnCar(host::V3 position, std::int16_t model) {
-    const VehicleSpec spec = carSpec(position, model);
-    host::Vehicle* vehicle = spawnVehicle(spec);
-    for (const PartSpec& p : spec.parts) {
+    const VehicleDesign design = carDesign(position, model);
+    host::Vehicle* vehicle = spawnVehicle(design);
+    for (const PartDesign& p : design.parts) {
         if (p.geometry != nullptr) {
             game::destroyGeometry(p.geometry);
         }

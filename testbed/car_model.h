@@ -6,11 +6,11 @@
 
 namespace testbed {
 
-// Vehicle spec of a car at a position, with geometries made through the
+// Vehicle design of a car at a position, with geometries made through the
 // engine's routines; each geometry holds the reference its creation gave.
-VehicleSpec carSpec(host::V3 position, std::int16_t model = 150);
+VehicleDesign carDesign(host::V3 position, std::int16_t model = 150);
 
-// Spawns a car from carSpec; afterwards only its atomics hold its geometries,
+// Spawns a car from carDesign; afterwards only its atomics hold its geometries,
 // as in the game once a model is loaded. Null when the pool is full.
 host::Vehicle* spawnCar(host::V3 position, std::int16_t model = 150);
 

@@ -70,7 +70,7 @@ host::V3 placed(const host::Matrix& m, host::V3 p) {
 }
 
 // A view direction and the screen's up, in the vehicle's axes (side, forward, up).
-struct ViewSpec {
+struct ViewSetup {
     View view;
     const char* name;
     host::V3 towardViewer;
@@ -79,7 +79,7 @@ struct ViewSpec {
 
 constexpr host::V3 kForward{0, 1, 0};
 constexpr host::V3 kUp{0, 0, 1};
-constexpr ViewSpec kViews[] = {
+constexpr ViewSetup kViews[] = {
     {View::Top, "top", {0, 0, 1}, kForward},
     {View::Right, "right", {1, 0, 0}, kUp},
     {View::Left, "left", {-1, 0, 0}, kUp},
@@ -87,10 +87,10 @@ constexpr ViewSpec kViews[] = {
     {View::RearLeftThreeQuarter, "threequarter_rear", {-1.0f, -1.2f, 0.9f}, kUp},
 };
 
-const ViewSpec& specOf(View view) {
-    for (const ViewSpec& spec : kViews) {
-        if (spec.view == view) {
-            return spec;
+const ViewSetup& specOf(View view) {
+    for (const ViewSetup& setup : kViews) {
+        if (setup.view == view) {
+            return setup;
         }
     }
     return kViews[0];
@@ -287,10 +287,10 @@ Framing frameMeshes(const std::vector<const VehicleMeshes*>& shown, View view, i
     Framing f;
     f.width = width;
     f.height = height;
-    const ViewSpec& spec = specOf(view);
+    const ViewSetup& setup = specOf(view);
     const host::Matrix& axes = shown.empty() ? host::Matrix{} : shown.front()->placement;
-    f.towardViewer = normalized(inVehicleAxes(axes, spec.towardViewer));
-    const host::V3 up = inVehicleAxes(axes, spec.screenUp);
+    f.towardViewer = normalized(inVehicleAxes(axes, setup.towardViewer));
+    const host::V3 up = inVehicleAxes(axes, setup.screenUp);
     f.screenUp = normalized(sub(up, scaled(f.towardViewer, dot(up, f.towardViewer))));
     f.screenRight = cross(f.screenUp, f.towardViewer);
 

@@ -78,17 +78,17 @@ host::Frame* newFrame(const std::string& name, host::Frame* parent) {
     return frame;
 }
 
-void buildInstance(host::Vehicle* vehicle, const VehicleSpec& spec) {
+void buildInstance(host::Vehicle* vehicle, const VehicleDesign& design) {
     ModelInstance& instance = gInstances[slotOf(vehicle)];
     instance = ModelInstance{};
     instance.clump = new host::Clump{};
-    host::Frame* root = newFrame(spec.rootName, nullptr);
+    host::Frame* root = newFrame(design.rootName, nullptr);
     instance.clump->frame = root;
     instance.frames.push_back(root);
     instance.frameParents.push_back(-1);
     instance.offsets.push_back({0, 0, 0});
     std::vector<host::Atomic*>& atomics = gClumpAtomics[instance.clump];
-    for (const PartSpec& part : spec.parts) {
+    for (const PartDesign& part : design.parts) {
         // Part i's frame is frames[i + 1].
         const int parentIndex = part.parent < 0 ? 0 : part.parent + 1;
         host::Frame* frame = newFrame(part.name, instance.frames[parentIndex]);
@@ -191,7 +191,7 @@ std::int32_t handleOf(const host::Vehicle* vehicle) {
     return (slot << kHandleSlotShift) | gFlags[slot];
 }
 
-host::Vehicle* spawnVehicle(const VehicleSpec& spec) {
+host::Vehicle* spawnVehicle(const VehicleDesign& design) {
     for (std::int32_t slot = 0; slot < kPoolSlots; ++slot) {
         if ((gFlags[slot] & kFreeSlot) == 0) {
             continue;
@@ -200,13 +200,13 @@ host::Vehicle* spawnVehicle(const VehicleSpec& spec) {
         gNextId[slot] = static_cast<std::uint8_t>((gNextId[slot] + 1) & kIdMask);
         host::Vehicle* vehicle = &gObjects[slot];
         *vehicle = host::Vehicle{};
-        vehicle->placement = identityAt(spec.position);
-        vehicle->typeBits = spec.typeBits;
-        vehicle->modelIndex = spec.model;
-        vehicle->mass = spec.mass;
-        vehicle->health = spec.health;
-        vehicle->vehicleClass = spec.vehicleClass;
-        buildInstance(vehicle, spec);
+        vehicle->placement = identityAt(design.position);
+        vehicle->typeBits = design.typeBits;
+        vehicle->modelIndex = design.model;
+        vehicle->mass = design.mass;
+        vehicle->health = design.health;
+        vehicle->vehicleClass = design.vehicleClass;
+        buildInstance(vehicle, design);
         return vehicle;
     }
     return nullptr;
@@ -222,11 +222,11 @@ void removeVehicle(host::Vehicle* vehicle) {
 
 void rebuildModel(host::Vehicle* vehicle) {
     ModelInstance& old = gInstances[slotOf(vehicle)];
-    VehicleSpec spec;
-    spec.rootName = gFrameNames[old.frames[0]];
+    VehicleDesign design;
+    design.rootName = gFrameNames[old.frames[0]];
     std::size_t atomicIndex = 0;
     for (std::size_t i = 1; i < old.frames.size(); ++i) {
-        PartSpec part;
+        PartDesign part;
         part.name = gFrameNames[old.frames[i]];
         part.offset = old.offsets[i];
         part.parent = old.frameParents[i] - 1;
@@ -236,10 +236,10 @@ void rebuildModel(host::Vehicle* vehicle) {
         if (hasAtomic) {
             part.geometry = old.atomics[atomicIndex++]->geometry;
         }
-        spec.parts.push_back(part);
+        design.parts.push_back(part);
     }
     const ModelInstance keep = old;
-    buildInstance(vehicle, spec); // takes its own references first
+    buildInstance(vehicle, design); // takes its own references first
     ModelInstance& fresh = gInstances[slotOf(vehicle)];
     const ModelInstance rebuilt = fresh;
     fresh = keep;

@@ -15,7 +15,7 @@ inline constexpr std::int32_t kPoolSlots = 300;
 
 // One mesh of a vehicle: a named frame (under the vehicle's root frame, or
 // under another part) and the atomic hanging from it.
-struct PartSpec {
+struct PartDesign {
     std::string name;
     host::Geometry* geometry = nullptr; // attached to the atomic (a reference is taken)
     host::V3 offset{0, 0, 0};           // frame position relative to its parent
@@ -23,19 +23,19 @@ struct PartSpec {
     bool atomic = true;                 // false: a bare frame (a dummy)
 };
 
-struct VehicleSpec {
+struct VehicleDesign {
     std::int16_t model = 150;
     float mass = 1500.0f;
     float health = 1000.0f;
     host::V3 position{0, 0, 0};
     std::int32_t vehicleClass = 0;
     std::uint8_t typeBits = 2; // vehicle
-    std::vector<PartSpec> parts;
+    std::vector<PartDesign> parts;
     std::string rootName = "car";
 };
 
 // Places a vehicle in a free pool slot. Null when the pool is full.
-host::Vehicle* spawnVehicle(const VehicleSpec& spec);
+host::Vehicle* spawnVehicle(const VehicleDesign& design);
 // Frees its slot; the slot's next vehicle gets another handle. The clump,
 // frames and atomics are released (atomics drop their geometry references).
 void removeVehicle(host::Vehicle* vehicle);

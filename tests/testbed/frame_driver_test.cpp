@@ -307,9 +307,9 @@ TEST_P(QueueOverflow, The257thVehicleIsDroppedAndSaidOncePerFrame) {
     std::vector<tb::Collision> hits;
     host::Vehicle* first = nullptr;
     for (int i = 0; i < 257; ++i) {
-        tb::VehicleSpec spec;
-        spec.position = {static_cast<float>(i % 20) * 5.0f, static_cast<float>(i / 20) * 5.0f, 0};
-        host::Vehicle* v = tb::spawnVehicle(spec);
+        tb::VehicleDesign design;
+        design.position = {static_cast<float>(i % 20) * 5.0f, static_cast<float>(i / 20) * 5.0f, 0};
+        host::Vehicle* v = tb::spawnVehicle(design);
         ASSERT_NE(v, nullptr);
         first = first != nullptr ? first : v;
         hits.push_back(sideHit(v, kHit));

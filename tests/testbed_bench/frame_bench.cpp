@@ -367,7 +367,7 @@ int main() {
     };
     host::Vehicle* farCar0 = farCars[0];
     const host::ColPoint farCar0Point = sidePoint(farCar0);
-    tb::VehicleSpec boatSpec;
+    tb::VehicleDesign boatSpec;
     boatSpec.vehicleClass = 1; // not a car: capture rejects it at the class test
     boatSpec.position = {150.0f, 0.0f, 0.0f};
     host::Vehicle* boat = tb::spawnVehicle(boatSpec);

@@ -32,9 +32,9 @@ class CaptureTest : public testing::Test {
         fendrix::captureArmed = true;
         fendrix::shutdownInProgress = false;
         testbed::setPoolPresent(true);
-        testbed::VehicleSpec spec;
-        spec.position = kVehiclePosition;
-        vehicle = testbed::spawnVehicle(spec);
+        testbed::VehicleDesign design;
+        design.position = kVehiclePosition;
+        vehicle = testbed::spawnVehicle(design);
         ASSERT_NE(vehicle, nullptr);
     }
     void TearDown() override {
@@ -221,7 +221,7 @@ class ContactHooks : public CaptureTest {
   protected:
     void SetUp() override {
         CaptureTest::SetUp();
-        testbed::VehicleSpec near;
+        testbed::VehicleDesign near;
         near.position = {kVehiclePosition.x, kVehiclePosition.y + 2.0f, 0.0f};
         other = testbed::spawnVehicle(near);
         fendrix::twoBodyContactOriginal = reinterpret_cast<void*>(host::addr::kTwoBodyContact);

@@ -535,11 +535,11 @@ class CreaseRefusals : public CreaseTest, public testing::WithParamInterface<Ref
 
 TEST_P(CreaseRefusals, RefusedRebuildLeavesNothingBehind) {
     const RefusalCase& c = GetParam();
-    MeshSpec spec = core_test::plateMesh(1.0f, -0.6f, 0.6f, 3, 3);
-    spec.colours.assign(spec.positions.size(), Rgba{10, 20, 30, 40});
-    spec.texSets.assign(2, std::vector<host::TexCoord>(spec.positions.size(), {0.25f, 0.5f}));
-    spec.faces[1].material = 1;
-    host::Geometry* source = own(core_test::buildMesh(spec, testbed::newMaterials(2)));
+    MeshSpec design = core_test::plateMesh(1.0f, -0.6f, 0.6f, 3, 3);
+    design.colours.assign(design.positions.size(), Rgba{10, 20, 30, 40});
+    design.texSets.assign(2, std::vector<host::TexCoord>(design.positions.size(), {0.25f, 0.5f}));
+    design.faces[1].material = 1;
+    host::Geometry* source = own(core_test::buildMesh(design, testbed::newMaterials(2)));
     ASSERT_NE(source, nullptr);
     const testbed::GeometryLedger::Mark before = testbed::ledger().mark();
     countFromHere();
@@ -607,14 +607,14 @@ class CreaseTriangleCounts : public CreaseTest, public testing::WithParamInterfa
 
 TEST_P(CreaseTriangleCounts, AtMostTenThousandTriangles) {
     const TriangleCase& c = GetParam();
-    MeshSpec spec = core_test::plateMesh(1.0f, 0.0f, 1.0f, c.columns, c.rows);
+    MeshSpec design = core_test::plateMesh(1.0f, 0.0f, 1.0f, c.columns, c.rows);
     if (c.sliver) {
         // Three corners of the plate's first column: y = 0, 1 and 0.5.
         const auto across = static_cast<std::uint16_t>(c.columns + 1);
         const auto row = [&](int r) { return static_cast<std::uint16_t>(r * across); };
-        spec.faces.push_back({row(0), row(c.rows), row(c.rows / 2), 0});
+        design.faces.push_back({row(0), row(c.rows), row(c.rows / 2), 0});
     }
-    host::Geometry* source = own(core_test::buildMesh(spec));
+    host::Geometry* source = own(core_test::buildMesh(design));
     ASSERT_NE(source, nullptr);
     countFromHere();
     PanelState state = bonnetState();

@@ -45,13 +45,13 @@ class DeformTest : public PluginTest {
 
     // Spawns a vehicle whose parts show the given geometries; afterwards only
     // the atomics hold them, as with the game's models.
-    host::Vehicle* vehicleWith(const std::vector<testbed::PartSpec>& parts,
+    host::Vehicle* vehicleWith(const std::vector<testbed::PartDesign>& parts,
                                host::V3 position = {0, 0, 0}) {
-        testbed::VehicleSpec spec;
-        spec.position = position;
-        spec.parts = parts;
-        host::Vehicle* vehicle = keep(testbed::spawnVehicle(spec));
-        for (const testbed::PartSpec& part : parts) {
+        testbed::VehicleDesign design;
+        design.position = position;
+        design.parts = parts;
+        host::Vehicle* vehicle = keep(testbed::spawnVehicle(design));
+        for (const testbed::PartDesign& part : parts) {
             if (part.geometry != nullptr) {
                 game::destroyGeometry(part.geometry);
             }
@@ -61,9 +61,9 @@ class DeformTest : public PluginTest {
         return vehicle;
     }
 
-    static testbed::PartSpec part(const std::string& name, host::Geometry* geometry,
+    static testbed::PartDesign part(const std::string& name, host::Geometry* geometry,
                                   host::V3 offset = {0, 0, 0}) {
-        testbed::PartSpec p;
+        testbed::PartDesign p;
         p.name = name;
         p.geometry = geometry;
         p.offset = offset;

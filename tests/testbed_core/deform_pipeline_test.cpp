@@ -26,7 +26,7 @@ namespace {
 using core_test::Lines;
 using core_test::MeshSpec;
 using core_test::vec;
-using testbed::PartSpec;
+using testbed::PartDesign;
 
 const host::V3 kVehicleAt{10.0f, 20.0f, 0.5f};
 const host::V3 kPartOffset{0.0f, 1.0f, 0.25f};
@@ -362,7 +362,7 @@ TEST_F(DeformPipelineTest, NewEpisodeAddsTheWholeDentUpToTheCap) {
 // --- Limits ----------------------------------------------------------------
 
 TEST_F(DeformPipelineTest, SixtyFifthMeshIsNeverCopied) {
-    std::vector<PartSpec> parts;
+    std::vector<PartDesign> parts;
     constexpr float kSpacing = 0.5f;
     for (std::size_t i = 0; i <= kMaxRecords; ++i) {
         const float x = kSpacing * static_cast<float>(i);
@@ -617,11 +617,11 @@ class DeformLocks : public DeformPipelineTest, public testing::WithParamInterfac
 TEST_P(DeformLocks, NormalsAreLockedOnlyForAPanelThatRewritesThem) {
     const LockCase& c = GetParam();
     fendrix::settings.LogHits = false;
-    MeshSpec spec = plateSpec();
+    MeshSpec design = plateSpec();
     if (!c.normals) {
-        spec.normals.clear();
+        design.normals.clear();
     }
-    host::Vehicle* vehicle = oneMesh(c.part, core_test::buildMesh(spec));
+    host::Vehicle* vehicle = oneMesh(c.part, core_test::buildMesh(design));
     fendrix::TrackedVehicle* record = track(vehicle);
     host::Atomic* atomic = only(vehicle);
     fendrix::HitContext first =

@@ -12,11 +12,11 @@ namespace {
 
 constexpr std::size_t kPrelitBytes = 4;
 
-std::uint32_t formatOf(const MeshSpec& spec) {
+std::uint32_t formatOf(const MeshSpec& design) {
     std::uint32_t format = host::kGeoPositions;
-    format |= spec.normals.empty() ? 0 : host::kGeoNormals;
-    format |= spec.colours.empty() ? 0 : host::kGeoPrelit;
-    const auto sets = static_cast<std::uint32_t>(spec.texSets.size());
+    format |= design.normals.empty() ? 0 : host::kGeoNormals;
+    format |= design.colours.empty() ? 0 : host::kGeoPrelit;
+    const auto sets = static_cast<std::uint32_t>(design.texSets.size());
     if (sets == 1) {
         format |= host::kGeoTexturedOne;
     } else if (sets > 1) {
@@ -50,35 +50,35 @@ MeshSpec plateMesh(float width, float yFrom, float yTo, int columns, int rows, f
     return m;
 }
 
-host::Geometry* buildMesh(const MeshSpec& spec, const std::vector<void*>& materials) {
-    const auto vertices = static_cast<std::int32_t>(spec.positions.size());
-    const auto triangles = static_cast<std::int32_t>(spec.faces.size());
-    host::Geometry* g = game::createGeometry(vertices, triangles, formatOf(spec));
+host::Geometry* buildMesh(const MeshSpec& design, const std::vector<void*>& materials) {
+    const auto vertices = static_cast<std::int32_t>(design.positions.size());
+    const auto triangles = static_cast<std::int32_t>(design.faces.size());
+    host::Geometry* g = game::createGeometry(vertices, triangles, formatOf(design));
     if (g == nullptr) {
         return nullptr;
     }
     host::MorphTarget* morph = testbed::morphTargetOf(g);
     float radius = 0.0f;
     for (std::int32_t i = 0; i < vertices; ++i) {
-        const host::V3& p = spec.positions[static_cast<std::size_t>(i)];
+        const host::V3& p = design.positions[static_cast<std::size_t>(i)];
         morph->positions[i] = p;
         radius = std::fmax(radius, std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z));
-        if (!spec.normals.empty()) {
-            morph->normals[i] = spec.normals[static_cast<std::size_t>(i)];
+        if (!design.normals.empty()) {
+            morph->normals[i] = design.normals[static_cast<std::size_t>(i)];
         }
-        if (!spec.colours.empty()) {
+        if (!design.colours.empty()) {
             for (std::size_t k = 0; k < kPrelitBytes; ++k) {
                 g->prelit[kPrelitBytes * static_cast<std::size_t>(i) + k] =
-                    spec.colours[static_cast<std::size_t>(i)][k];
+                    design.colours[static_cast<std::size_t>(i)][k];
             }
         }
-        for (std::size_t set = 0; set < spec.texSets.size(); ++set) {
-            g->texCoords[set][i] = spec.texSets[set][static_cast<std::size_t>(i)];
+        for (std::size_t set = 0; set < design.texSets.size(); ++set) {
+            g->texCoords[set][i] = design.texSets[set][static_cast<std::size_t>(i)];
         }
     }
     morph->bounds = {{0, 0, 0}, radius};
     for (std::int32_t t = 0; t < triangles; ++t) {
-        const Face& f = spec.faces[static_cast<std::size_t>(t)];
+        const Face& f = design.faces[static_cast<std::size_t>(t)];
         host::Triangle* triangle = &g->triangles[t];
         if (game::triangleVertices(g, triangle, f.a, f.b, f.c) == nullptr ||
             game::triangleMaterial(g, triangle, materials[static_cast<std::size_t>(f.material)]) ==
@@ -94,8 +94,8 @@ host::Geometry* buildMesh(const MeshSpec& spec, const std::vector<void*>& materi
     return g;
 }
 
-host::Geometry* buildMesh(const MeshSpec& spec) {
-    return buildMesh(spec, testbed::newMaterials(1));
+host::Geometry* buildMesh(const MeshSpec& design) {
+    return buildMesh(design, testbed::newMaterials(1));
 }
 
 std::vector<host::V3> positionsOf(const host::Geometry* geometry) {

@@ -34,9 +34,9 @@ MeshSpec plateMesh(float width, float yFrom, float yTo, int columns, int rows, f
 // Creates, fills, sets every triangle and unlocks; the bounding sphere is
 // centred on the origin and reaches the farthest vertex. Null when the engine
 // refuses. The caller holds the one reference creation gives.
-host::Geometry* buildMesh(const MeshSpec& spec, const std::vector<void*>& materials);
+host::Geometry* buildMesh(const MeshSpec& design, const std::vector<void*>& materials);
 // The same with one fresh material.
-host::Geometry* buildMesh(const MeshSpec& spec);
+host::Geometry* buildMesh(const MeshSpec& design);
 
 // The geometry's positions, in vertex order.
 std::vector<host::V3> positionsOf(const host::Geometry* geometry);

@@ -92,16 +92,16 @@ class PartNames : public core_test::PluginTest, public testing::WithParamInterfa
     // A vehicle whose root frame is the chain's last name and whose only mesh
     // hangs from its first; returns that mesh's frame.
     host::Frame* meshFrame(const Chain& chain) {
-        testbed::VehicleSpec spec;
-        spec.rootName = chain.back();
+        testbed::VehicleDesign design;
+        design.rootName = chain.back();
         for (std::size_t i = chain.size() - 1; i-- > 0;) {
-            testbed::PartSpec p;
+            testbed::PartDesign p;
             p.name = chain[i];
-            p.parent = static_cast<int>(spec.parts.size()) - 1; // the frame just above
+            p.parent = static_cast<int>(design.parts.size()) - 1; // the frame just above
             p.atomic = i == 0;
-            spec.parts.push_back(p);
+            design.parts.push_back(p);
         }
-        host::Vehicle* vehicle = keep(testbed::spawnVehicle(spec));
+        host::Vehicle* vehicle = keep(testbed::spawnVehicle(design));
         const std::vector<host::Atomic*> atomics = testbed::atomicsOf(vehicle);
         EXPECT_EQ(atomics.size(), 1u);
         return atomics.empty() ? nullptr : atomics.front()->frame;

@@ -73,10 +73,10 @@ class PluginTest : public CoreTest {
     }
     // A vehicle without meshes.
     host::Vehicle* bare(host::V3 position = {0, 0, 0}, std::int16_t model = kCarModel) {
-        testbed::VehicleSpec spec;
-        spec.position = position;
-        spec.model = model;
-        return keep(testbed::spawnVehicle(spec));
+        testbed::VehicleDesign design;
+        design.position = position;
+        design.model = model;
+        return keep(testbed::spawnVehicle(design));
     }
     host::Vehicle* keep(host::Vehicle* vehicle) {
         EXPECT_NE(vehicle, nullptr) << "the pool has room";
