@@ -21,9 +21,9 @@ struct Contact {
 };
 
 template <unsigned Capacity> struct ContactQueue {
-    Contact entries[Capacity];   // in order of first arrival per vehicle
-    std::uint32_t count = 0;     // used entries
-    std::uint32_t dropped = 0;   // contacts refused because the queue was full
+    Contact entries[Capacity]; // in order of first arrival per vehicle
+    std::uint32_t count = 0;   // used entries
+    std::uint32_t dropped = 0; // contacts refused because the queue was full
 
     // Stores or merges a contact. Refused (false, nothing counted) when the
     // vehicle or render object is null, point or normal is not finite, the

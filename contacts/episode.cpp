@@ -11,7 +11,9 @@ constexpr float kReach = 0.85f;
 constexpr float kCone = 0.65f;
 constexpr float kGrowth = 0.00001f;
 
-bool usable(float value) { return std::isfinite(value) && value > 0.0f; }
+bool usable(float value) {
+    return std::isfinite(value) && value > 0.0f;
+}
 } // namespace
 
 bool Episode::observe(Vec contactPoint, Vec contactNormal, Response hit, unsigned now,

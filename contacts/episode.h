@@ -9,12 +9,12 @@
 namespace dent {
 
 struct Episode {
-    Vec point;                   // vehicle-local point of the opening contact
-    Vec normal;                  // its unit normal
-    float depth = 0.0f;          // largest depth observed in the episode
-    float radius = 0.0f;         // largest radius observed in the episode
-    std::uint32_t count = 0;     // episodes opened so far; the current one's number
-    std::uint32_t lastTime = 0;  // clock (ms) of the last valid observation
+    Vec point;                  // vehicle-local point of the opening contact
+    Vec normal;                 // its unit normal
+    float depth = 0.0f;         // largest depth observed in the episode
+    float radius = 0.0f;        // largest radius observed in the episode
+    std::uint32_t count = 0;    // episodes opened so far; the current one's number
+    std::uint32_t lastTime = 0; // clock (ms) of the last valid observation
     bool open = false;
 
     // Feeds one contact; true when the dent grew. Ignored (false, nothing

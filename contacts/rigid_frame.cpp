@@ -7,8 +7,12 @@ namespace dent {
 namespace {
 constexpr float kTolerance = 0.02f;
 
-bool nearUnit(Vec axis) { return std::fabs(lengthSq(axis) - 1.0f) < kTolerance; }
-bool nearOrthogonal(Vec a, Vec b) { return std::fabs(dot(a, b)) < kTolerance; }
+bool nearUnit(Vec axis) {
+    return std::fabs(lengthSq(axis) - 1.0f) < kTolerance;
+}
+bool nearOrthogonal(Vec a, Vec b) {
+    return std::fabs(dot(a, b)) < kTolerance;
+}
 } // namespace
 
 bool isRigidFrame(const Frame& frame) {

@@ -9,9 +9,9 @@ namespace dent {
 
 struct TrafficCandidate {
     void* vehicle = nullptr;
-    float distanceSq = 0.0f;   // squared distance from the centre point
-    bool linked = false;       // the entity the player vehicle is linked to
-    std::int32_t handle = 0;   // pool handle
+    float distanceSq = 0.0f; // squared distance from the centre point
+    bool linked = false;     // the entity the player vehicle is linked to
+    std::int32_t handle = 0; // pool handle
 };
 
 // False when a coordinate of a or b is not finite or range is not finite and

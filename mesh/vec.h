@@ -25,16 +25,32 @@ struct Vec {
     float z = 0.0f;
 };
 
-inline Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline Vec operator*(Vec a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-inline bool operator==(Vec a, Vec b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
+inline Vec operator+(Vec a, Vec b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline Vec operator-(Vec a, Vec b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline Vec operator*(Vec a, float s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+inline bool operator==(Vec a, Vec b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
 
 // Summed as (x*x + y*y) + z*z, the grouping every caller relies on.
-inline float dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline float lengthSq(Vec a) { return dot(a, a); }
-inline float length(Vec a) { return squareRoot(lengthSq(a)); }
-inline bool isFinite(Vec a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+inline float dot(Vec a, Vec b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+inline float lengthSq(Vec a) {
+    return dot(a, a);
+}
+inline float length(Vec a) {
+    return squareRoot(lengthSq(a));
+}
+inline bool isFinite(Vec a) {
+    return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
+}
 
 inline Vec cross(Vec a, Vec b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};

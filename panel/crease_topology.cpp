@@ -40,7 +40,8 @@ dent::PanelVertex cornerOf(const host::Geometry* source, const host::MorphTarget
                     static_cast<float>(c[3])};
     }
     for (std::int32_t s = 0; s < source->texSetCount; ++s) {
-        v.uv[static_cast<std::size_t>(s)] = {source->texCoords[s][index].u, source->texCoords[s][index].v};
+        v.uv[static_cast<std::size_t>(s)] = {source->texCoords[s][index].u,
+                                             source->texCoords[s][index].v};
     }
     return v;
 }
@@ -97,7 +98,8 @@ bool fill(host::Geometry* rebuilt, host::MorphTarget* morph, const host::Geometr
     state.sides.reserve(pieces.size() * kCorners);
     for (std::size_t w = 0; w < pieces.size(); ++w) {
         const dent::PanelTriangle& piece = pieces[w];
-        if (static_cast<std::uint32_t>(piece.material) >= static_cast<std::uint32_t>(source->materialCount)) {
+        if (static_cast<std::uint32_t>(piece.material) >=
+            static_cast<std::uint32_t>(source->materialCount)) {
             return false;
         }
         for (int c = 0; c < kCorners; ++c) {
@@ -115,7 +117,8 @@ bool fill(host::Geometry* rebuilt, host::MorphTarget* morph, const host::Geometr
                 colour[3] = colourByte(v.colour.a);
             }
             for (std::int32_t s = 0; s < source->texSetCount; ++s) {
-                rebuilt->texCoords[s][at] = {v.uv[static_cast<std::size_t>(s)].u, v.uv[static_cast<std::size_t>(s)].v};
+                rebuilt->texCoords[s][at] = {v.uv[static_cast<std::size_t>(s)].u,
+                                             v.uv[static_cast<std::size_t>(s)].v};
             }
             state.sides.push_back(v.side);
         }
@@ -123,7 +126,8 @@ bool fill(host::Geometry* rebuilt, host::MorphTarget* morph, const host::Geometr
         const auto first = static_cast<std::uint16_t>(kCorners * w);
         if (game::triangleVertices(rebuilt, triangle, first, static_cast<std::uint16_t>(first + 1),
                                    static_cast<std::uint16_t>(first + 2)) == nullptr ||
-            game::triangleMaterial(rebuilt, triangle, source->materials[piece.material]) == nullptr) {
+            game::triangleMaterial(rebuilt, triangle, source->materials[piece.material]) ==
+                nullptr) {
             return false;
         }
     }
@@ -144,8 +148,9 @@ host::Geometry* buildCreaseTopology(host::Geometry* source, PanelState& state) {
         return nullptr;
     }
     const float length = maxAlong - minAlong;
-    if (length < kMinPanelLength || length > kMaxPanelLength || (maxZ - minZ) > kMaxHeightShare * length ||
-        source->triangleCount < 1 || source->triangleCount > kMaxPanelTriangles) {
+    if (length < kMinPanelLength || length > kMaxPanelLength ||
+        (maxZ - minZ) > kMaxHeightShare * length || source->triangleCount < 1 ||
+        source->triangleCount > kMaxPanelTriangles) {
         return nullptr;
     }
     state.shape.start = minAlong;
@@ -175,8 +180,9 @@ host::Geometry* buildCreaseTopology(host::Geometry* source, PanelState& state) {
     }
 
     const auto triangles = static_cast<std::int32_t>(pieces.size());
-    const std::uint32_t format = (source->flags & kDropTriStripFlag) |
-                                 (static_cast<std::uint32_t>(source->texSetCount) << host::kGeoTexSetShift);
+    const std::uint32_t format =
+        (source->flags & kDropTriStripFlag) |
+        (static_cast<std::uint32_t>(source->texSetCount) << host::kGeoTexSetShift);
     host::Geometry* rebuilt = game::createGeometry(kCorners * triangles, triangles, format);
     if (rebuilt == nullptr) {
         return nullptr;
@@ -189,8 +195,8 @@ host::Geometry* buildCreaseTopology(host::Geometry* source, PanelState& state) {
     }
     host::MorphTarget* rebuiltMorph = morphTargetAt(rebuilt, game::morphOffset);
     rebuiltMorph->bounds = morph->bounds;
-    if (!hasBuffersOf(source, rebuilt, rebuiltMorph) || !fill(rebuilt, rebuiltMorph, source, pieces, state) ||
-        game::unlock(rebuilt) == nullptr) {
+    if (!hasBuffersOf(source, rebuilt, rebuiltMorph) ||
+        !fill(rebuilt, rebuiltMorph, source, pieces, state) || game::unlock(rebuilt) == nullptr) {
         releaseGeometry(rebuilt);
         return nullptr;
     }
@@ -206,8 +212,8 @@ host::Geometry* buildCreaseTopology(host::Geometry* source, PanelState& state) {
 host::Geometry* setUpPanel(PanelState& state, host::Geometry* clone, PanelKind kind,
                            std::uint32_t vehicleSeed) {
     state.kind = static_cast<std::int32_t>(kind);
-    state.shape.crease = dent::variedCrease(vehicleSeed, static_cast<unsigned>(kind), settings.PanelCrease,
-                                            settings.PanelCreaseRandomness);
+    state.shape.crease = dent::variedCrease(vehicleSeed, static_cast<unsigned>(kind),
+                                            settings.PanelCrease, settings.PanelCreaseRandomness);
     state.shape.sign = kind == PanelKind::Bonnet ? 1.0f : -1.0f;
     host::Geometry* rebuilt = buildCreaseTopology(clone, state);
     if (rebuilt == nullptr) {

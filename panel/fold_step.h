@@ -16,9 +16,9 @@ struct PanelHit {
     dent::Vec direction; // contact normal, mesh-local, into the body
     float depth = 0.0f;
     float radius = 0.0f;
-    float carryDepth = 0.0f;  // previous dent of this episode on this mesh, else 0
+    float carryDepth = 0.0f; // previous dent of this episode on this mesh, else 0
     float carryRadius = 0.0f;
-    bool newEpisode = true;   // the mesh has not seen this hit's episode yet
+    bool newEpisode = true; // the mesh has not seen this hit's episode yet
 };
 
 // The geometry is locked (positions, and normals when the record keeps rest normals).

@@ -62,7 +62,7 @@ class DeformTest : public PluginTest {
     }
 
     static testbed::PartDesign part(const std::string& name, host::Geometry* geometry,
-                                  host::V3 offset = {0, 0, 0}) {
+                                    host::V3 offset = {0, 0, 0}) {
         testbed::PartDesign p;
         p.name = name;
         p.geometry = geometry;

@@ -14,7 +14,9 @@ struct PathCase {
     const char* log;
 };
 
-void PrintTo(const PathCase& c, std::ostream* out) { *out << c.module; }
+void PrintTo(const PathCase& c, std::ostream* out) {
+    *out << c.module;
+}
 
 class Paths : public testing::TestWithParam<PathCase> {};
 
@@ -30,8 +32,10 @@ TEST_P(Paths, StemIsCutAtTheFileNamesLastDot) {
 INSTANTIATE_TEST_SUITE_P(
     Modules, Paths,
     testing::Values(
-        PathCase{R"(C:\Game\scripts\dent.asi)", R"(C:\Game\scripts\dent.ini)", R"(C:\Game\scripts\dent.log)"},
-        PathCase{R"(C:\Game\FendrixVC.asi)", R"(C:\Game\FendrixVC.ini)", R"(C:\Game\FendrixVC.log)"},
+        PathCase{R"(C:\Game\scripts\dent.asi)", R"(C:\Game\scripts\dent.ini)",
+                 R"(C:\Game\scripts\dent.log)"},
+        PathCase{R"(C:\Game\FendrixVC.asi)", R"(C:\Game\FendrixVC.ini)",
+                 R"(C:\Game\FendrixVC.log)"},
         // A dot in a folder name must not move the files out of the module's folder.
         PathCase{R"(C:\My.Games\dent)", R"(C:\My.Games\dent.ini)", R"(C:\My.Games\dent.log)"},
         PathCase{"C:/My.Games/dent", "C:/My.Games/dent.ini", "C:/My.Games/dent.log"},

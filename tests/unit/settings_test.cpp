@@ -46,7 +46,8 @@ class TextSource final : public fendrix::SettingsSource {
             }
             const auto eq = line.find('=');
             if (eq != std::string::npos) {
-                values_.emplace(section + "/" + lower(trim(line.substr(0, eq))), trim(line.substr(eq + 1)));
+                values_.emplace(section + "/" + lower(trim(line.substr(0, eq))),
+                                trim(line.substr(eq + 1)));
             }
         }
     }
@@ -131,7 +132,9 @@ struct FloatText {
     float value;
 };
 
-void PrintTo(const FloatText& t, std::ostream* out) { *out << '"' << t.text << '"'; }
+void PrintTo(const FloatText& t, std::ostream* out) {
+    *out << '"' << t.text << '"';
+}
 
 class FloatRule : public testing::TestWithParam<FloatText> {};
 
@@ -147,10 +150,11 @@ TEST_P(FloatRule, WholeTextMustConvertToAFiniteNumber) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, FloatRule,
                          testing::Values(FloatText{"0.5", true, 0.5f}, FloatText{"-2", true, -2.0f},
-                                         FloatText{"1e9", true, 1e9f}, FloatText{".25", true, 0.25f},
-                                         FloatText{"", false, 0}, FloatText{"x", false, 0},
-                                         FloatText{"2,5", false, 0}, FloatText{"1.5 ", false, 0},
-                                         FloatText{"1e99", false, 0}, FloatText{"-1e99", false, 0},
-                                         FloatText{"nan", false, 0}, FloatText{"inf", false, 0}));
+                                         FloatText{"1e9", true, 1e9f},
+                                         FloatText{".25", true, 0.25f}, FloatText{"", false, 0},
+                                         FloatText{"x", false, 0}, FloatText{"2,5", false, 0},
+                                         FloatText{"1.5 ", false, 0}, FloatText{"1e99", false, 0},
+                                         FloatText{"-1e99", false, 0}, FloatText{"nan", false, 0},
+                                         FloatText{"inf", false, 0}));
 
 } // namespace

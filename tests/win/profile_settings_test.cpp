@@ -70,7 +70,8 @@ TEST(ShippedIni, NamesEveryKeyInItsSection) {
     constexpr char kMissing[] = "<missing>";
     for (const fendrix::SettingKeyName& name : fendrix::settingKeyNames()) {
         char value[80] = {};
-        GetPrivateProfileStringA(name.section, name.key, kMissing, value, sizeof value, path.c_str());
+        GetPrivateProfileStringA(name.section, name.key, kMissing, value, sizeof value,
+                                 path.c_str());
         EXPECT_STRNE(value, kMissing) << name.section << "/" << name.key;
         EXPECT_EQ(std::string(value).find(';'), std::string::npos)
             << name.section << "/" << name.key << ": a comment after the value becomes part of it";
