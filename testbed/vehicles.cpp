@@ -112,8 +112,7 @@ void buildInstance(host::Vehicle* vehicle, const VehicleDesign& design) {
     updateFrames(vehicle);
 }
 
-void releaseInstance(host::Vehicle* vehicle) {
-    ModelInstance& instance = gInstances[slotOf(vehicle)];
+void releaseInstance(ModelInstance& instance) {
     for (host::Atomic* atomic : instance.atomics) {
         releaseAtomic(atomic);
         delete atomic;
@@ -213,7 +212,7 @@ host::Vehicle* spawnVehicle(const VehicleDesign& design) {
 }
 
 void removeVehicle(host::Vehicle* vehicle) {
-    releaseInstance(vehicle);
+    releaseInstance(gInstances[slotOf(vehicle)]);
     gFlags[slotOf(vehicle)] |= kFreeSlot;
     if (gWorld.playerVehicle == vehicle) {
         gWorld.playerVehicle = nullptr;
@@ -238,13 +237,10 @@ void rebuildModel(host::Vehicle* vehicle) {
         }
         design.parts.push_back(part);
     }
-    const ModelInstance keep = old;
-    buildInstance(vehicle, design); // takes its own references first
-    ModelInstance& fresh = gInstances[slotOf(vehicle)];
-    const ModelInstance rebuilt = fresh;
-    fresh = keep;
-    releaseInstance(vehicle);
-    gInstances[slotOf(vehicle)] = rebuilt;
+    // The new instance takes its own references before the old one drops its.
+    ModelInstance previous = old;
+    buildInstance(vehicle, design);
+    releaseInstance(previous);
 }
 
 std::vector<host::Atomic*> atomicsOf(const host::Vehicle* vehicle) {

@@ -516,15 +516,24 @@ TEST_F(RetentionTest, ComponentsOfOneObjectCountApart) {
 constexpr std::size_t kObjects = fendrix::kRetentionEntries + 2;
 host::DamageState gObjects[kObjects];
 
-TEST_F(RetentionTest, ObjectBeyondTheTableTakesTheLeastRecentlyUsedEntry) {
-    for (host::DamageState& object : gObjects) {
-        object = {};
-        setStage(object, kDoor, 1);
+class FullRetentionTable : public RetentionTest {
+  protected:
+    // Every object's door at stage 1, and one entry per object for the first
+    // 256 (the table full), with the log quiet while it fills.
+    void fillTable() {
+        for (host::DamageState& object : gObjects) {
+            object = {};
+            setStage(object, kDoor, 1);
+        }
+        fendrix::settings.LogHits = false;
+        for (std::size_t i = 0; i < fendrix::kRetentionEntries; ++i) {
+            hit(gObjects[i], kDoor, 2);
+        }
     }
-    fendrix::settings.LogHits = false;
-    for (std::size_t i = 0; i < fendrix::kRetentionEntries; ++i) {
-        hit(gObjects[i], kDoor, 2);
-    }
+};
+
+TEST_F(FullRetentionTable, ObjectBeyondTheTableTakesTheLeastRecentlyUsedEntry) {
+    fillTable();
     age(gObjects[0], kSeparate);
     hit(gObjects[0], kDoor, 2); // object 0 is now the most recently used; object 1 the least
     fendrix::settings.LogHits = true;
@@ -552,15 +561,8 @@ TEST_F(RetentionTest, ObjectBeyondTheTableTakesTheLeastRecentlyUsedEntry) {
         << "object 1 counts from the start again";
 }
 
-TEST_F(RetentionTest, FreedEntryIsTakenBeforeTheLeastRecentlyUsed) {
-    for (host::DamageState& object : gObjects) {
-        object = {};
-        setStage(object, kDoor, 1);
-    }
-    fendrix::settings.LogHits = false;
-    for (std::size_t i = 0; i < fendrix::kRetentionEntries; ++i) {
-        hit(gObjects[i], kDoor, 2);
-    }
+TEST_F(FullRetentionTable, FreedEntryIsTakenBeforeTheLeastRecentlyUsed) {
+    fillTable();
     fendrix::forgetRetention(&gObjects[7], nullptr);
     hit(gObjects[fendrix::kRetentionEntries], kDoor, 2);
     EXPECT_EQ(entriesOf(&gObjects[fendrix::kRetentionEntries]), 1);
