@@ -26,7 +26,6 @@ namespace {
 
 using HostRoutine = void(FX_CDECL*)();
 
-constexpr int kResetKey = VK_F7;
 constexpr SHORT kKeyDownBit = static_cast<SHORT>(0x8000);
 constexpr float kRepairRise = 25.0f; // a health rise above this is a repair
 constexpr std::int32_t kMaxPoolSlots = 10000;
@@ -71,9 +70,10 @@ void sweepTrackedVehicles() {
     }
 }
 
-// F7 on its press edge only; the key's "pressed since" bit is not used.
+// The reset key (F7 unless the INI names another) on its press edge only; the
+// key's "pressed since" bit is not used.
 bool resetKeyPressed() {
-    const bool down = (GetAsyncKeyState(kResetKey) & kKeyDownBit) != 0;
+    const bool down = (GetAsyncKeyState(static_cast<int>(settings.ResetKey)) & kKeyDownBit) != 0;
     const bool pressed = down && trackingTable->resetKeyDown == 0;
     trackingTable->resetKeyDown = down ? 1 : 0;
     return pressed;

@@ -23,6 +23,8 @@ enum class Kind {
 
 inline constexpr std::size_t kNotStored = static_cast<std::size_t>(-1);
 inline constexpr std::size_t kNoDependency = static_cast<std::size_t>(-1);
+// Default reset key; the virtual-key code of F7, spelt out to keep Windows headers out.
+inline constexpr float kVirtualKeyF7 = 0x76;
 
 struct Key {
     const char* section;
@@ -46,6 +48,8 @@ constexpr Key kKeys[] = {
     {"General", "Diagnostics", Kind::Switch, 0, 0, 0, FX_FIELD(Diagnostics), kNoDependency, 0},
     {"General", "LogHits", Kind::Switch, 1, 0, 0, FX_FIELD(LogHits), kNoDependency, 0},
     {"General", "Enabled", Kind::Gate, 1, 0, 0, kNotStored, kNoDependency, 0},
+    {"General", "ResetKey", Kind::Count, kVirtualKeyF7, 0x01, 0xFE, FX_FIELD(ResetKey),
+     kNoDependency, 0},
     {"Deformation", "MinImpact", Kind::Float, 0.04f, 0.005f, 0.3f, FX_IMPACT(MinImpact),
      kNoDependency, 0},
     {"Deformation", "ReferenceImpact", Kind::Float, 0.65f, 0, 3.0f, FX_IMPACT(ReferenceImpact),
@@ -64,6 +68,7 @@ constexpr Key kKeys[] = {
      FX_FIELD(MaxTotalDisplacement), kNoDependency, 0},
     {"Deformation", "FalloffPower", Kind::Float, 0.65f, 0.35f, 2.0f, FX_FIELD(FalloffPower),
      kNoDependency, 0},
+    {"Deformation", "DentNormals", Kind::Switch, 1, 0, 0, FX_FIELD(DentNormals), kNoDependency, 0},
     {"Deformation", "ContactGapMs", Kind::FloatMs, 180, 50, 1000, FX_FIELD(ContactGapMs),
      kNoDependency, 0},
     {"Deformation", "PanelBending", Kind::Switch, 1, 0, 0, FX_FIELD(PanelBending), kNoDependency,

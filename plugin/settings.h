@@ -14,10 +14,12 @@ struct Settings {
     // General
     bool Diagnostics;
     bool LogHits;
+    std::uint32_t ResetKey; // virtual-key code of the key that restores the player's car
     // Deformation
     dent::ImpactConfig impact;
     float MaxTotalDisplacement;
     float FalloffPower;
+    bool DentNormals;
     std::uint32_t ContactGapMs;
     bool PanelBending;
     float PanelStrength;

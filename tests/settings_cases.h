@@ -109,6 +109,7 @@ inline void expectSame(const fendrix::Settings& a, const fendrix::Settings& b) {
 #define FX_SAME(field) EXPECT_EQ(a.field, b.field) << #field
     FX_SAME(Diagnostics);
     FX_SAME(LogHits);
+    FX_SAME(ResetKey);
     FX_SAME(impact.MinImpact);
     FX_SAME(impact.ReferenceImpact);
     FX_SAME(impact.Strength);
@@ -118,6 +119,7 @@ inline void expectSame(const fendrix::Settings& a, const fendrix::Settings& b) {
     FX_SAME(impact.MaxRadius);
     FX_SAME(MaxTotalDisplacement);
     FX_SAME(FalloffPower);
+    FX_SAME(DentNormals);
     FX_SAME(ContactGapMs);
     FX_SAME(PanelBending);
     FX_SAME(PanelStrength);

@@ -5,9 +5,12 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "../settings_cases.h"
 #include "plugin/settings.h"
@@ -102,6 +105,129 @@ TEST(Settings, DefaultsMatchTheModelDefaults) {
     EXPECT_EQ(s.NPCRange, 100.0f);
     EXPECT_EQ(s.MaxTotalVertices, 400000u);
 }
+
+// Every stored key with its default, a value below its range and a value above
+// it, each with the value that must be stored, written out by hand so that the
+// key table is not its own oracle. Switches take 0 and a non-zero value.
+struct KeyRow {
+    const char* section;
+    const char* key;
+    float (*stored)(const fendrix::Settings&);
+    float fallback;
+    const char* below;
+    float belowStored;
+    const char* above;
+    float aboveStored;
+};
+
+void PrintTo(const KeyRow& row, std::ostream* out) {
+    *out << row.section << "/" << row.key;
+}
+
+#define FX_GET(expr) [](const fendrix::Settings& s) { return static_cast<float>(s.expr); }
+
+const KeyRow kKeyRows[] = {
+    {"General", "Diagnostics", FX_GET(Diagnostics), 0, "0", 0, "7", 1},
+    {"General", "LogHits", FX_GET(LogHits), 1, "0", 0, "7", 1},
+    {"General", "ResetKey", FX_GET(ResetKey), 118, "0", 1, "255", 254},
+    {"Deformation", "MinImpact", FX_GET(impact.MinImpact), 0.04f, "0.001", 0.005f, "0.5", 0.3f},
+    // The lower bound is the stored MinImpact (its default here) plus 0.01.
+    {"Deformation", "ReferenceImpact", FX_GET(impact.ReferenceImpact), 0.65f, "0.01", 0.04f + 0.01f,
+     "4", 3.0f},
+    {"Deformation", "Strength", FX_GET(impact.Strength), 1.0f, "0.05", 0.1f, "4", 3.0f},
+    {"Deformation", "ImpactExponent", FX_GET(impact.ImpactExponent), 1.15f, "0.4", 0.5f, "2.5",
+     2.0f},
+    {"Deformation", "MaxDentPerHit", FX_GET(impact.MaxDentPerHit), 0.65f, "0.01", 0.05f, "2", 1.2f},
+    {"Deformation", "MinRadius", FX_GET(impact.MinRadius), 1.1f, "0.1", 0.3f, "3", 2.0f},
+    // The lower bound is the stored MinRadius (its default here).
+    {"Deformation", "MaxRadius", FX_GET(impact.MaxRadius), 2.25f, "0.5", 1.1f, "4", 3.5f},
+    {"Deformation", "MaxTotalDisplacement", FX_GET(MaxTotalDisplacement), 1.05f, "0.05", 0.1f, "2",
+     1.6f},
+    {"Deformation", "FalloffPower", FX_GET(FalloffPower), 0.65f, "0.2", 0.35f, "3", 2.0f},
+    {"Deformation", "DentNormals", FX_GET(DentNormals), 1, "0", 0, "7", 1},
+    {"Deformation", "ContactGapMs", FX_GET(ContactGapMs), 180, "10", 50, "5000", 1000},
+    {"Deformation", "PanelBending", FX_GET(PanelBending), 1, "0", 0, "7", 1},
+    {"Deformation", "PanelStrength", FX_GET(PanelStrength), 1.0f, "0.05", 0.1f, "3", 2.0f},
+    {"Deformation", "PanelCrease", FX_GET(PanelCrease), 0.5f, "0.2", 0.35f, "0.9", 0.65f},
+    {"Deformation", "PanelMaxCompression", FX_GET(PanelMaxCompression), 0.4f, "0.01", 0.05f, "0.5",
+     0.45f},
+    {"Deformation", "PanelMaxLift", FX_GET(PanelMaxLift), 0.55f, "0.01", 0.05f, "1", 0.9f},
+    {"Deformation", "PanelMinDepth", FX_GET(PanelMinDepth), 0.06f, "-0.1", 0.0f, "0.3", 0.2f},
+    {"Deformation", "PanelFollowBody", FX_GET(PanelFollowBody), 1, "0", 0, "7", 1},
+    {"Deformation", "PanelCreaseRandomness", FX_GET(PanelCreaseRandomness), 0.12f, "-0.1", 0.0f,
+     "0.2", 0.15f},
+    {"Lights", "RearDamage", FX_GET(RearDamage), 1, "0", 0, "7", 1},
+    {"PartRetention", "Enabled", FX_GET(PartRetentionEnabled), 1, "0", 0, "7", 1},
+    {"PartRetention", "AttemptsPerStage", FX_GET(AttemptsPerStage), 4, "0", 1, "13", 12},
+    {"Lights", "RearMinDepth", FX_GET(RearMinDepth), 0.08f, "0.001", 0.01f, "0.6", 0.5f},
+    {"Traffic", "AffectNPCs", FX_GET(AffectNPCs), 1, "0", 0, "7", 1},
+    {"Traffic", "NPCRange", FX_GET(NPCRange), 100, "19", 20, "201", 200},
+    {"Traffic", "MaxTrackedVehicles", FX_GET(MaxTrackedVehicles), 64, "15", 16, "129", 128},
+    {"Traffic", "MaxNPCPerFrame", FX_GET(MaxNPCPerFrame), 32, "0", 1, "65", 64},
+    {"Traffic", "MaxTotalVertices", FX_GET(MaxTotalVertices), 400000, "49999", 50000, "1000001",
+     1000000},
+};
+
+#undef FX_GET
+
+class SettingsKey : public testing::TestWithParam<KeyRow> {
+  protected:
+    static float storedFor(const KeyRow& row, const char* value) {
+        const TextSource source(std::string("[") + row.section + "]\n" + row.key + "=" + value +
+                                "\n");
+        fendrix::Settings read;
+        fendrix::readDiagnosticSwitches(read, source);
+        fendrix::readRemainingSettings(read, source);
+        return row.stored(read);
+    }
+};
+
+TEST_P(SettingsKey, DefaultAndBothBounds) {
+    const KeyRow& row = GetParam();
+    EXPECT_EQ(row.stored(fendrix::Settings{}), row.fallback) << "default";
+    EXPECT_EQ(storedFor(row, row.below), row.belowStored) << "below: " << row.below;
+    EXPECT_EQ(storedFor(row, row.above), row.aboveStored) << "above: " << row.above;
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, SettingsKey, testing::ValuesIn(kKeyRows),
+                         [](const testing::TestParamInfo<KeyRow>& info) {
+                             return std::string(info.param.section) + "_" + info.param.key;
+                         });
+
+TEST(Settings, KeyTableRowsCoverEveryStoredKey) {
+    std::vector<std::string> rows;
+    for (const KeyRow& row : kKeyRows) {
+        rows.push_back(std::string(row.section) + "/" + row.key);
+    }
+    std::vector<std::string> keys;
+    for (const fendrix::SettingKeyName& name : fendrix::settingKeyNames()) {
+        const std::string key = std::string(name.section) + "/" + name.key;
+        if (key != "General/Enabled") { // the gate, not stored; tested below
+            keys.push_back(key);
+        }
+    }
+    EXPECT_EQ(rows, keys) << "one row per stored key, in reading order";
+}
+
+#ifndef _WIN32
+// The INI players get: every key present, each at its default. (Under Wine the
+// same file is read through the real private-profile functions.)
+TEST(Settings, ShippedIniReadsExactlyTheDefaults) {
+    std::ifstream file(FENDRIX_SOURCE_DIR "/plugin/FendrixVC.ini");
+    ASSERT_TRUE(file.good());
+    const std::string ini((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const TextSource source(ini);
+    fendrix::Settings read;
+    read.LogHits = !read.LogHits; // so that a missing key shows
+    fendrix::readDiagnosticSwitches(read, source);
+    fendrix::readRemainingSettings(read, source);
+    settings_cases::expectSame(read, fendrix::Settings{});
+    for (const fendrix::SettingKeyName& name : fendrix::settingKeyNames()) {
+        const std::string line = std::string("\n") + name.key + "=";
+        EXPECT_NE(ini.find(line), std::string::npos) << name.section << "/" << name.key;
+    }
+}
+#endif
 
 TEST(Settings, DiagnosticSwitchesAreReadApartFromTheRest) {
     const TextSource source("[General]\nDiagnostics=1\nLogHits=0\n[Deformation]\nStrength=2\n");
