@@ -1,10 +1,7 @@
 #include "mesh/part_names.h"
 
-#include <cctype>
-#include <cstring>
-#include <string>
-
 #include "host/game.h"
+#include "mesh/name_match.h"
 
 namespace fendrix {
 
@@ -23,23 +20,13 @@ constexpr PanelPrefix kPanelPrefixes[] = {
     {"trunk", PanelKind::Boot},
 };
 
-// A private case-folded copy; the host's names are never touched.
-std::string foldedName(host::Frame* frame) {
-    const char* name = game::frameName(frame);
-    std::string folded = name != nullptr ? name : "";
-    for (char& c : folded) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return folded;
-}
-
 } // namespace
 
 bool isExcludedPart(host::Frame* frame) {
     for (int examined = 1; frame != nullptr; ++examined) {
-        const std::string name = foldedName(frame);
+        const char* name = game::frameName(frame);
         for (const char* fragment : kExcludedFragments) {
-            if (name.find(fragment) != std::string::npos) {
+            if (dent::containsFolded(name, fragment)) {
                 return true;
             }
         }
@@ -53,9 +40,9 @@ bool isExcludedPart(host::Frame* frame) {
 
 PanelKind panelKindOf(host::Frame* frame) {
     for (int examined = 1; frame != nullptr; ++examined) {
-        const std::string name = foldedName(frame);
+        const char* name = game::frameName(frame);
         for (const PanelPrefix& p : kPanelPrefixes) {
-            if (!name.empty() && name.compare(0, std::strlen(p.prefix), p.prefix) == 0) {
+            if (dent::startsWithFolded(name, p.prefix)) {
                 return p.kind;
             }
         }
