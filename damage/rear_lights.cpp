@@ -18,8 +18,10 @@ struct RearLight {
     const char* name;
 };
 
-// Right first, then left.
-constexpr RearLight kRearLights[] = {{2, 1.0f, "right"}, {3, -1.0f, "left"}};
+// Right first, then left. The game draws the right tail lamp at the model's
+// stored position (+x) and the left one mirrored; in its damage state light 2
+// is the rear-left lamp and light 3 the rear-right one.
+constexpr RearLight kRearLights[] = {{3, 1.0f, "right"}, {2, -1.0f, "left"}};
 
 constexpr float kLightBehindOrigin = -0.1f; // a light must lie behind this y
 constexpr float kMaxLightDistance = 12.0f;  // from the vehicle's origin

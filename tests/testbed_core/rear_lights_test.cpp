@@ -22,9 +22,9 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr std::int16_t kModel = 150;
 constexpr std::int16_t kModelsWithInfo[] = {129, 130, kModel, 236, 237};
 constexpr std::int16_t kModelWithoutInfo = 151;
-constexpr std::uint32_t kRight = 0x10;        // light 2 at status 1
-constexpr std::uint32_t kLeft = 0x40;         // light 3 at status 1
-constexpr std::uint32_t kRightDamaged = 0x20; // light 2 at status 2
+constexpr std::uint32_t kRight = 0x40;        // light 3 (rear right) at status 1
+constexpr std::uint32_t kLeft = 0x10;         // light 2 (rear left) at status 1
+constexpr std::uint32_t kRightDamaged = 0x80; // light 3 at status 2
 
 // The worked example: a light beside the boot and a dent just behind it.
 const host::V3 kLight{0.7f, -2.2f, 0.1f};
