@@ -13,6 +13,7 @@ void* renderwareShutdownSlot = nullptr;
 void* poolsShutdownSlot = nullptr;
 void* cgameShutdownOriginal = nullptr;
 void* restartShutdownOriginal = nullptr;
+bool newGamePending = false;
 
 namespace {
 
@@ -78,24 +79,41 @@ void releaseAllTracked(const char* beginMessage) {
     phaseMarker("Lifecycle: Fendrix cleanup complete.", true);
 }
 
+void resumeAfterGameShutdown() {
+    if (!newGamePending) {
+        return;
+    }
+    // The game runs no frame between its shutdown and the new game's
+    // initialisation, so this frame already sees the new pools.
+    newGamePending = false;
+    shutdownInProgress = false;
+    logLine("Lifecycle: new game after shutdown; deformation resumed.");
+}
+
 std::int32_t FX_CDECL cgameShutdownHook() {
-    return releaseThenRun(kGameShutdown,
-                          [] { return reinterpret_cast<IntRoutine>(cgameShutdownOriginal)(); });
+    const std::int32_t result = releaseThenRun(
+        kGameShutdown, [] { return reinterpret_cast<IntRoutine>(cgameShutdownOriginal)(); });
+    newGamePending = true;
+    return result;
 }
 
 void FX_CDECL restartShutdownHook() {
     releaseThenRun(kRestart, [] { reinterpret_cast<VoidRoutine>(restartShutdownOriginal)(); });
     shutdownInProgress = false; // the game goes on after a restart
+    newGamePending = false;
 }
 
 void FX_CDECL renderwareShutdownHook() {
     releaseThenRun(kRenderware, [] { reinterpret_cast<VoidRoutine>(renderwareShutdownSlot)(); });
+    newGamePending = false; // the game quits: no frame follows
 }
 
 void FX_CDECL poolsShutdownHook() {
-    const bool wasShuttingDown = shutdownInProgress;
+    // The flag stays set even when it was clear on entry (the game-shutdown hook
+    // was not installed): the pools are gone, and their pointer dangles until a
+    // new game makes new ones.
     releaseThenRun(kPools, [] { reinterpret_cast<VoidRoutine>(poolsShutdownSlot)(); });
-    shutdownInProgress = wasShuttingDown;
+    newGamePending = true;
 }
 
 } // namespace fendrix

@@ -11,6 +11,14 @@ namespace fendrix {
 // atomic back on its own geometry and releases every copy.
 void releaseAllTracked(const char* beginMessage);
 
+// Set when the game's shutdown or its pools shutdown returned: the game either
+// quits (its RenderWare shutdown follows, and no frame) or starts a new game,
+// whose first frame comes after the new pools exist.
+extern bool newGamePending;
+// Called at the start of every frame: after a game shutdown that a new game
+// followed, capture and per-frame work resume with an empty table.
+void resumeAfterGameShutdown();
+
 // Replacements of the host's calls of its RenderWare shutdown and its pools
 // shutdown (redirected call sites; no arguments).
 void FX_CDECL renderwareShutdownHook();

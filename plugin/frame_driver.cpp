@@ -8,6 +8,7 @@
 
 #include "contacts/contact_capture.h"
 #include "contacts/hit_processing.h"
+#include "contacts/lifecycle.h"
 #include "contacts/host_math.h"
 #include "contacts/response.h"
 #include "contacts/tracking_table.h"
@@ -173,6 +174,7 @@ void FX_CDECL frameDriver() {
         installContactHooks();
         installRetentionHooks();
     }
+    resumeAfterGameShutdown();
     contactQueue.clear();
     captureArmed = contactHooksActive && !shutdownInProgress;
     phaseSet("game process");

@@ -150,7 +150,7 @@ const Hook kPools = {"PoolsShutdown",
                      &testbed::GameState::poolsShutdownCalls,
                      false,
                      false,
-                     false};
+                     true};
 
 Hook entered(Hook hook, const char* name, bool before, bool after) {
     hook.name = name;
@@ -303,6 +303,54 @@ TEST_F(LifecycleTest, RestartResumesWithEpisodeOne) {
     ASSERT_FALSE(log_.lines().empty());
     EXPECT_NE(log_.lines().back().find(" episode=1 "), std::string::npos) << log_.lines().back();
 }
+
+// After the game's own shutdown the next frame belongs to a new game (a quit
+// runs the RenderWare shutdown instead, and no frame follows).
+struct ResumeCase {
+    const char* name;
+    std::vector<void (*)()> shutdown;
+    bool resumes;
+};
+
+void PrintTo(const ResumeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const ResumeCase kResumeCases[] = {
+    {"StartNewGame", {[] { fendrix::cgameShutdownHook(); }, fendrix::poolsShutdownHook}, true},
+    {"PoolsShutdownAlone", {fendrix::poolsShutdownHook}, true},
+    {"Quit",
+     {[] { fendrix::cgameShutdownHook(); }, fendrix::poolsShutdownHook,
+      fendrix::renderwareShutdownHook},
+     false},
+    {"QuitFromTheMenu", {fendrix::renderwareShutdownHook}, false},
+    {"LoadGame", {fendrix::restartShutdownHook}, false},
+};
+
+class Resume : public LifecycleTest, public testing::WithParamInterface<ResumeCase> {};
+
+TEST_P(Resume, OnTheFrameAfterAGameShutdownOnly) {
+    const ResumeCase& c = GetParam();
+    for (void (*hook)() : c.shutdown) {
+        hook();
+    }
+    const bool flagBefore = fendrix::shutdownInProgress;
+    log_.clear();
+    fendrix::resumeAfterGameShutdown();
+    if (c.resumes) {
+        EXPECT_FALSE(fendrix::shutdownInProgress);
+        EXPECT_EQ(log_.lines(), Lines{"Lifecycle: new game after shutdown; deformation resumed."});
+    } else {
+        EXPECT_EQ(fendrix::shutdownInProgress, flagBefore);
+        EXPECT_EQ(log_.lines(), Lines{});
+    }
+    log_.clear();
+    fendrix::resumeAfterGameShutdown();
+    EXPECT_EQ(log_.lines(), Lines{}) << "once per shutdown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lifecycle, Resume, testing::ValuesIn(kResumeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LifecycleTest, ReleaseWithoutATableCountsNone) {
     constexpr char kBegin[] = "Lifecycle: test begin.";

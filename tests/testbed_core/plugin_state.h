@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "contacts/contact_capture.h"
+#include "contacts/lifecycle.h"
 #include "contacts/tracking_table.h"
 #include "core_fixture.h"
 #include "damage/retention_table.h"
@@ -35,6 +36,7 @@ class PluginTest : public CoreTest {
         fendrix::trackingTable->resetKeyDown = 0;
         fendrix::captureArmed = false;
         fendrix::shutdownInProgress = false;
+        fendrix::newGamePending = false;
         fendrix::retentionTable.clear();
         testbed::setPoolPresent(true);
         testbed::world().playerVehicle = nullptr;
@@ -56,6 +58,7 @@ class PluginTest : public CoreTest {
         fendrix::retentionTable.clear();
         fendrix::captureArmed = false;
         fendrix::shutdownInProgress = false;
+        fendrix::newGamePending = false;
         fendrix::settings = fendrix::Settings{};
         CoreTest::TearDown();
     }
