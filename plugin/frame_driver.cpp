@@ -34,6 +34,9 @@ constexpr std::uint8_t kFreeSlotBit = 0x80;
 constexpr unsigned kHandleSlotShift = 8;
 constexpr std::int32_t kTrafficClass = 0;
 
+constexpr char kHitDropped[] = "Allocation failed: hit dropped.";
+constexpr char kTrafficDropped[] = "Allocation failed: traffic skipped for this frame.";
+
 bool firstFrame = true;
 
 bool updateAllowed() {
@@ -85,13 +88,14 @@ dent::Vec positionOf(const host::Vehicle* entity) {
 }
 
 // Traffic vehicles within range that have a contact worth a dent, in the order
-// they get processed.
-std::vector<dent::TrafficCandidate> trafficCandidates(dent::Vec centre,
-                                                      host::Vehicle* playerVehicle) {
-    std::vector<dent::TrafficCandidate> candidates;
+// they get processed. The list's storage is kept from frame to frame, so that a
+// sustained frame allocates nothing.
+void collectTrafficCandidates(std::vector<dent::TrafficCandidate>& candidates, dent::Vec centre,
+                              host::Vehicle* playerVehicle) {
+    candidates.clear();
     const host::VehiclePool* pool = game::vehiclePool();
     if (pool == nullptr || pool->flags == nullptr || pool->size < 1 || pool->size > kMaxPoolSlots) {
-        return candidates;
+        return;
     }
     const void* linked = playerVehicle != nullptr ? playerVehicle->linkedEntity : nullptr;
     for (std::int32_t slot = 0; slot < pool->size; ++slot) {
@@ -128,7 +132,17 @@ std::vector<dent::TrafficCandidate> trafficCandidates(dent::Vec centre,
         candidates.push_back(candidate);
     }
     std::sort(candidates.begin(), candidates.end(), dent::trafficPriority);
-    return candidates;
+}
+
+// Nothing may unwind into the game: a hit whose allocation fails is dropped on
+// its own, and the frame goes on.
+void processHitOrDrop(host::Vehicle* vehicle, bool isPlayer, bool reset,
+                      host::Vehicle* playerVehicle) {
+    try {
+        processHit(vehicle, isPlayer, reset, playerVehicle);
+    } catch (...) {
+        logLine(kHitDropped);
+    }
 }
 
 void update() {
@@ -141,7 +155,7 @@ void update() {
 
     dent::Vec centre;
     if (playerVehicle != nullptr) {
-        processHit(playerVehicle, true, reset, playerVehicle);
+        processHitOrDrop(playerVehicle, true, reset, playerVehicle);
         if (!settings.AffectNPCs) {
             return;
         }
@@ -159,10 +173,18 @@ void update() {
     if (!dent::isFinite(centre)) {
         return;
     }
-    const std::vector<dent::TrafficCandidate> candidates = trafficCandidates(centre, playerVehicle);
+    static std::vector<dent::TrafficCandidate> candidates;
+    try {
+        collectTrafficCandidates(candidates, centre, playerVehicle);
+    } catch (...) {
+        candidates.clear();
+        logLine(kTrafficDropped);
+        return;
+    }
     const std::size_t processed = std::min<std::size_t>(candidates.size(), settings.MaxNPCPerFrame);
     for (std::size_t i = 0; i < processed; ++i) {
-        processHit(static_cast<host::Vehicle*>(candidates[i].vehicle), false, false, playerVehicle);
+        processHitOrDrop(static_cast<host::Vehicle*>(candidates[i].vehicle), false, false,
+                         playerVehicle);
     }
 }
 
