@@ -16,6 +16,7 @@
 #include "damage/retention_table.h"
 #include "host/game.h"
 #include "mesh/clone_geometry.h"
+#include "mesh/geometry_guard.h"
 #include "mesh/mesh_record.h"
 #include "plugin/settings.h"
 #include "testbed/car_model.h"
@@ -37,6 +38,8 @@ class PluginTest : public CoreTest {
         fendrix::captureArmed = false;
         fendrix::shutdownInProgress = false;
         fendrix::newGamePending = false;
+        // Counts only this test's refusals, whatever ran before it in the process.
+        fendrix::geometryGuardRejections = 0;
         fendrix::retentionTable.clear();
         testbed::setPoolPresent(true);
         testbed::world().playerVehicle = nullptr;
