@@ -18,18 +18,35 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 const dent::Vec kCentre{0.0f, 0.0f, 0.0f};
 const dent::Vec kDown{0.0f, 0.0f, -1.0f};
 
-TEST(Falloff, EndsAndMiddle) {
-    EXPECT_EQ(dent::falloffWeight(0.0f, 1.0f, 0.65f), 1.0f);
-    EXPECT_EQ(dent::falloffWeight(1.0f, 1.0f, 0.65f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(2.0f, 1.0f, 0.65f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(0.5f, 1.0f, 1.0f), 0.5f);
-    EXPECT_EQ(dent::falloffWeight(0.5f, 1.0f, 0.65f),
-              static_cast<float>(std::pow(0.5, static_cast<double>(0.65f))));
-    EXPECT_EQ(dent::falloffWeight(0.1f, 0.0f, 1.0f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(0.1f, -1.0f, 1.0f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(kNaN, 1.0f, 1.0f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(0.1f, kNaN, 1.0f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(0.1f, 1.0f, kNaN), 0.0f);
+// The gap between the rear light and the dent of the rear-light worked example:
+// 0.0999999, not 0.1.
+constexpr float kLightGap = -2.2f - -2.3f;
+
+struct WeightCase {
+    float distance, radius, power, weight;
+};
+
+TEST(Falloff, Weights) {
+    const WeightCase cases[] = {
+        {0.0f, 1.0f, 0.65f, 1.0f},
+        {0.5f, 1.0f, 1.0f, 0.5f},
+        {0.5f, 1.0f, 0.65f, static_cast<float>(std::pow(0.5, static_cast<double>(0.65f)))},
+        // At the radius and beyond: 0.
+        {1.0f, 1.0f, 0.65f, 0.0f},
+        {1.3f, 1.3f, 0.65f, 0.0f},
+        {kLightGap, kLightGap, 0.65f, 0.0f},
+        {2.0f, 1.0f, 0.65f, 0.0f},
+        // No radius, or a NaN anywhere: 0.
+        {0.1f, 0.0f, 1.0f, 0.0f},
+        {0.1f, -1.0f, 1.0f, 0.0f},
+        {kNaN, 1.0f, 1.0f, 0.0f},
+        {0.1f, kNaN, 1.0f, 0.0f},
+        {0.1f, 1.0f, kNaN, 0.0f},
+    };
+    for (const WeightCase& c : cases) {
+        EXPECT_EQ(dent::falloffWeight(c.distance, c.radius, c.power), c.weight)
+            << "distance " << c.distance << " radius " << c.radius << " power " << c.power;
+    }
 }
 
 TEST(Falloff, DecreasesWithDistance) {
