@@ -66,4 +66,12 @@ Vec displaceImpact(const ImpactField& field, Vec base, Vec current);
 std::vector<Vec> displaceImpact(const ImpactField& field, std::span<const Vec> base,
                                 std::span<const Vec> current);
 
+// The same dent written into out, with no allocation: element i of out
+// becomes displaceImpact(field, base[i], current[i]) for i below the shortest
+// of the three lengths; the rest of out is left alone. out may be current
+// itself (a locked mesh dented in place), but must not overlap it or base in
+// any other way.
+void displaceImpact(const ImpactField& field, std::span<const Vec> base,
+                    std::span<const Vec> current, std::span<Vec> out);
+
 } // namespace dent
