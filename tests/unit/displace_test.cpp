@@ -125,6 +125,21 @@ TEST(Displace, CapPullsBackOntoTheSphereEvenWithoutPush) {
         onCap);
 }
 
+// Offsets along one axis, pulled back onto caps so small that o * maxTotal is
+// subnormal in single precision: the vertex still lands exactly on the cap.
+TEST(Displace, TinyCapIsMetExactly) {
+    const struct {
+        float offset, cap;
+    } cases[] = {{2e-19f, 1e-20f}, {2e-19f, 7e-21f}, {3e-19f, 3e-20f}, {7.3e-19f, 9e-21f}};
+    for (const auto& c : cases) {
+        const dent::Vec base{0.0f, 0.0f, 0.0f};
+        const dent::Vec current{c.offset, 0.0f, 0.0f};
+        const dent::Vec moved = dent::displaceImpact(base, current, {5, 5, 5}, {0, 0, 0}, 0.3f,
+                                                     1.0f, 0.0f, 0.0f, c.cap, 0.65f);
+        EXPECT_EQ(moved, (dent::Vec{c.cap, 0.0f, 0.0f})) << c.offset << " capped at " << c.cap;
+    }
+}
+
 TEST(Displace, RepeatingTheEpisodesDentMovesNothing) {
     const dent::Vec base{0.3f, 0.2f, 0.0f};
     const dent::Vec once =
