@@ -192,10 +192,9 @@ host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
         const dent::ImpactField field =
             dent::impactField(point, direction, context.depth, context.radius, carryDepth,
                               carryRadius, settings.MaxTotalDisplacement, settings.FalloffPower);
-        const std::vector<dent::Vec> moved = dent::displaceImpact(
-            field, record->basePositions,
-            std::span<const dent::Vec>(positions, static_cast<std::size_t>(count)));
-        std::copy(moved.begin(), moved.end(), positions);
+        // In place: a later hit allocates nothing.
+        const std::span<dent::Vec> mesh(positions, static_cast<std::size_t>(count));
+        dent::displaceImpact(field, record->basePositions, mesh, mesh);
     }
     record->lastEpisode = context.episodeNumber;
     record->lastDepth = context.depth;

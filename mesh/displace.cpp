@@ -45,8 +45,8 @@ Vec displaceWide(const ImpactField& f, Vec base, Vec current) {
     D3 o{c.x + n.x * push - b.x, c.y + n.y * push - b.y, c.z + n.z * push - b.z};
     const double offset = len(o);
     if (offset > f.maxTotal) {
-        const double scale = f.maxTotal / offset;
-        o = {o.x * scale, o.y * scale, o.z * scale};
+        const double cap = f.maxTotal;
+        o = {o.x * cap / offset, o.y * cap / offset, o.z * cap / offset};
     }
     auto narrow = [](double v) {
         return v > FLT_MAX ? FLT_MAX : (v < -FLT_MAX ? -FLT_MAX : static_cast<float>(v));

@@ -22,10 +22,11 @@ float impactPush(float distance, float depth, float radius, float previousDepth,
 //   maxTotal: largest allowed distance from base; falloffPower: profile power.
 // The profile is evaluated at base; the vertex moves from current by
 // impactPush along the unit direction (not at all for a direction of length
-// 1e-5 or less); then its offset from base is capped at maxTotal. Returns
-// current unchanged when any argument is not finite, or when depth, radius,
-// maxTotal or falloffPower is 0 or less. Single precision with the power in
-// double; an intermediate that would overflow single precision is evaluated
+// 1e-5 or less); then its offset o from base, when longer than maxTotal, is
+// cut back to (o * maxTotal) / |o|. Returns current unchanged when any
+// argument is not finite, or when depth, radius, maxTotal or falloffPower is 0
+// or less. Single precision with the power in double; a vertex whose single
+// precision evaluation would overflow, or lose bits to underflow, is evaluated
 // in double instead, so finite input never yields a NaN or an infinity.
 Vec displaceImpact(Vec base, Vec current, Vec centre, Vec direction, float depth, float radius,
                    float previousDepth, float previousRadius, float maxTotal, float falloffPower);
@@ -65,5 +66,13 @@ Vec displaceImpact(const ImpactField& field, Vec base, Vec current);
 // they overlap. A vertex outside both radii costs no power call.
 std::vector<Vec> displaceImpact(const ImpactField& field, std::span<const Vec> base,
                                 std::span<const Vec> current);
+
+// The same dent written into out, with no allocation: element i of out
+// becomes displaceImpact(field, base[i], current[i]) for i below the shortest
+// of the three lengths; the rest of out is left alone. out may be current
+// itself (a locked mesh dented in place), but must not overlap it or base in
+// any other way.
+void displaceImpact(const ImpactField& field, std::span<const Vec> base,
+                    std::span<const Vec> current, std::span<Vec> out);
 
 } // namespace dent

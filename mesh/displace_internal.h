@@ -16,6 +16,11 @@ inline constexpr float kTinyCap = 1.1e-19f;
 inline constexpr float kBeyond = 1.0f + 0x1p-20f;
 inline constexpr float kWithin = 1.0f - 0x1p-20f;
 
+// Whether a product fell below the normal range and kept fewer bits.
+inline bool lostToUnderflow(float product) {
+    return product != 0.0f && product > -FLT_MIN && product < FLT_MIN;
+}
+
 // Whether a vertex at this squared distance from the centre may lie within
 // one of the two radii. False only when its distance rounds to at least the
 // larger radius, where both weights are 0.
@@ -35,22 +40,27 @@ inline bool settle(const ImpactField& f, Vec base, Vec current, float distanceSq
     // An offset clearly within the cap needs no root.
     Vec offset = target - base;
     const float offsetSq = lengthSq(offset);
-    float scale = 1.0f;
+    bool lost = false;
     if (!(offsetSq <= f.capSq)) {
         const float offsetLength = squareRoot(offsetSq);
         if (offsetLength > f.maxTotal) {
-            scale = f.maxTotal / offsetLength;
-            offset = offset * scale;
+            // (o * maxTotal) / |o|, in this order.
+            const Vec stretched = offset * f.maxTotal;
+            lost = lostToUnderflow(stretched.x) || lostToUnderflow(stretched.y) ||
+                   lostToUnderflow(stretched.z);
+            offset = {stretched.x / offsetLength, stretched.y / offsetLength,
+                      stretched.z / offsetLength};
         }
     }
     result = base + offset;
     // Squares within the float range and a finite result: nothing overflowed
     // (and base and current were finite). An offset square below FLT_MIN may
     // have lost its value, which matters only for a cap too small to be
-    // compared with such an offset; a subnormal scale has lost precision.
+    // compared with such an offset; a subnormal o * maxTotal has lost
+    // precision that the division by |o| would scale up again.
     const bool overflow =
         !(distanceSq <= FLT_MAX && push <= FLT_MAX && offsetSq <= FLT_MAX && isFinite(result));
-    const bool underflow = (offsetSq < FLT_MIN && f.maxTotal < kTinyCap) || scale < FLT_MIN;
+    const bool underflow = (offsetSq < FLT_MIN && f.maxTotal < kTinyCap) || lost;
     return !overflow && !underflow && !f.wide;
 }
 

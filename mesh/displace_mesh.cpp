@@ -3,6 +3,7 @@
 // time with SSE where the processor has it, vertices beyond the dent settled
 // at once, and the power calls of the vertices within reach issued back to
 // back, so that they overlap instead of waiting on each other.
+#include <algorithm>
 #include <cfloat>
 #include <cstddef>
 #include <vector>
@@ -145,18 +146,27 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
             const Quad offset = c - b;
             const __m128 ok =
                 _mm_and_ps(_mm_cmple_ps(lengthSq(offset), capSq), _mm_cmple_ps(d, floatMax));
-            store4(out + i, b + offset);
             const int settled = _mm_movemask_ps(ok) & ~reach;
-            if (settled != 0xF) {
-                alignas(16) float lanes[4];
-                _mm_store_ps(lanes, d);
-                for (int l = 0; l < 4; ++l) {
-                    if (reach & (1 << l)) {
-                        distanceSq[inReach] = lanes[l];
-                        reached[inReach++] = i + l;
-                    } else if (!(settled & (1 << l))) {
-                        settleOne(f, base[i + l], current[i + l], lanes[l], 0.0f, out[i + l]);
-                    }
+            if (settled == 0xF) {
+                store4(out + i, b + offset);
+                continue;
+            }
+            // Lane by lane, so that a vertex within reach keeps its current
+            // position until its turn comes (out may be current itself).
+            alignas(16) float lanes[4], x[4], y[4], z[4];
+            const Quad result = b + offset;
+            _mm_store_ps(lanes, d);
+            _mm_store_ps(x, result.x);
+            _mm_store_ps(y, result.y);
+            _mm_store_ps(z, result.z);
+            for (int l = 0; l < 4; ++l) {
+                if (reach & (1 << l)) {
+                    distanceSq[inReach] = lanes[l];
+                    reached[inReach++] = i + l;
+                } else if (settled & (1 << l)) {
+                    out[i + l] = {x[l], y[l], z[l]};
+                } else {
+                    settleOne(f, base[i + l], current[i + l], lanes[l], 0.0f, out[i + l]);
                 }
             }
         }
@@ -244,23 +254,31 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
 
 } // namespace
 
-std::vector<Vec> displaceImpact(const ImpactField& f, std::span<const Vec> base,
-                                std::span<const Vec> current) {
-    const std::size_t count = base.size() < current.size() ? base.size() : current.size();
-    // Starts as a copy of current (the whole result for an invalid field).
-    std::vector<Vec> out(current.begin(), current.begin() + static_cast<std::ptrdiff_t>(count));
+void displaceImpact(const ImpactField& f, std::span<const Vec> base, std::span<const Vec> current,
+                    std::span<Vec> out) {
+    std::size_t count = base.size() < current.size() ? base.size() : current.size();
+    count = out.size() < count ? out.size() : count;
     if (!f.valid) {
-        return out;
+        if (out.data() != current.data()) {
+            std::copy_n(current.begin(), count, out.begin());
+        }
+        return;
     }
 #ifdef DENT_MESH_SSE
     if (f.plain) {
         displaceBlocks(f, base.data(), current.data(), out.data(), count);
-        return out;
+        return;
     }
 #endif
     for (std::size_t i = 0; i < count; ++i) {
         out[i] = displaceImpact(f, base[i], current[i]);
     }
+}
+
+std::vector<Vec> displaceImpact(const ImpactField& f, std::span<const Vec> base,
+                                std::span<const Vec> current) {
+    std::vector<Vec> out(base.size() < current.size() ? base.size() : current.size());
+    displaceImpact(f, base, current, out);
     return out;
 }
 

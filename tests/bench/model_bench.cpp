@@ -3,7 +3,9 @@
 // vertex, the most a dent may spend on a vertex.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -103,9 +105,9 @@ void forms(benchmark::internal::Benchmark* b) {
 }
 
 // Radius that takes in the given share of the mesh around the centre.
-float radiusFor(dent::Vec centre, double share) {
+float radiusFor(dent::Vec centre, double share, const std::vector<dent::Vec>& of = mesh()) {
     std::vector<float> d;
-    for (const dent::Vec& v : mesh()) {
+    for (const dent::Vec& v : of) {
         d.push_back(dent::length(v - centre));
     }
     std::sort(d.begin(), d.end());
@@ -137,6 +139,46 @@ void BM_DentLocal(benchmark::State& state) {
     state.counters["inside_share"] = static_cast<double>(inside) / kVertices;
 }
 BENCHMARK(BM_DentLocal)->Apply(forms);
+
+// A later hit on one mesh as the pipeline runs it on the locked positions
+// (the first argument):
+//   0 vector: the whole-mesh form into a new vector, then copied back;
+//   1 in place: the whole-mesh form writing straight into the positions.
+// The second argument is the vertex count: the first vertices of the body
+// cloud. The hit repeats the last dent of its episode, about 5 % of the
+// vertices within reach, so every round finds the positions as the round
+// before left them and does the same work.
+enum Write { kVector = 0, kInPlace = 1 };
+
+void BM_LaterHit(benchmark::State& state) {
+    const auto write = static_cast<Write>(state.range(0));
+    const auto count = static_cast<std::ptrdiff_t>(state.range(1));
+    const std::vector<dent::Vec> base(mesh().begin(), mesh().begin() + count);
+    const float radius = radiusFor(kCornerHit, 0.05, base);
+    const dent::Vec direction{0.0f, 0.3f, -1.0f};
+    std::vector<dent::Vec> positions = dent::displaceImpact(
+        dent::impactField(kCornerHit, direction, 0.4f, radius, 0.0f, 0.0f, 0.6f, kPower), base,
+        base);
+    const std::span<dent::Vec> locked(positions);
+    for (auto _ : state) {
+        const dent::ImpactField field =
+            dent::impactField(kCornerHit, direction, 0.4f, radius, 0.4f, radius, 0.6f, kPower);
+        if (write == kVector) {
+            const std::vector<dent::Vec> moved = dent::displaceImpact(field, base, locked);
+            std::copy(moved.begin(), moved.end(), positions.begin());
+        } else {
+            dent::displaceImpact(field, base, locked, locked);
+        }
+        benchmark::DoNotOptimize(positions.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["per_vertex"] = benchmark::Counter(
+        static_cast<double>(count),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LaterHit)
+    ->ArgNames({"write", "vertices"})
+    ->ArgsProduct({{kVector, kInPlace}, {2000, kVertices}});
 
 // A flat bonnet panel of 10 000 triangles, 1.6 wide and 1.2 long.
 std::vector<dent::PanelTriangle> panel(int columns, int rows) {

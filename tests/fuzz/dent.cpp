@@ -67,6 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const dent::Vec one = dent::displaceImpact(field, meshBase[i], meshCurrent[i]);
             check(std::memcmp(&out[i], &one, sizeof one) == 0, "mesh form equals the vertex form");
         }
+        std::vector<dent::Vec> inPlace = meshCurrent;
+        dent::displaceImpact(field, meshBase, inPlace, inPlace);
+        check(std::memcmp(inPlace.data(), out.data(), out.size() * sizeof out[0]) == 0,
+              "the in-place form equals the mesh form");
     }
     const bool finite = dent::isFinite(base) && dent::isFinite(current) && dent::isFinite(centre) &&
                         dent::isFinite(direction) && std::isfinite(depth) &&

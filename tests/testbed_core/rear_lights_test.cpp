@@ -114,7 +114,9 @@ const LightCase kCases[] = {
                       fendrix::settings.FalloffPower = 2.0f;
                   };
               }),
-    untouched("LightOnTheRadius", [](LightCase& c) { c.radius = 0.1f; }),
+    // The light lies 0.0999999 from the dent: just inside a radius of 0.1.
+    untouched("LightJustInsideTheRadius", [](LightCase& c) { c.radius = 0.1f; }),
+    untouched("LightOnTheRadius", [](LightCase& c) { c.radius = kLight.y - kNearRight.y; }),
     with(worked("Model130"),
          [](LightCase& c) {
              c.model = 130;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dent_reference.h"
 #include "mesh/falloff.h"
 #include "model_rng.h"
 
@@ -18,18 +19,35 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 const dent::Vec kCentre{0.0f, 0.0f, 0.0f};
 const dent::Vec kDown{0.0f, 0.0f, -1.0f};
 
-TEST(Falloff, EndsAndMiddle) {
-    EXPECT_EQ(dent::falloffWeight(0.0f, 1.0f, 0.65f), 1.0f);
-    EXPECT_EQ(dent::falloffWeight(1.0f, 1.0f, 0.65f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(2.0f, 1.0f, 0.65f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(0.5f, 1.0f, 1.0f), 0.5f);
-    EXPECT_EQ(dent::falloffWeight(0.5f, 1.0f, 0.65f),
-              static_cast<float>(std::pow(0.5, static_cast<double>(0.65f))));
-    EXPECT_EQ(dent::falloffWeight(0.1f, 0.0f, 1.0f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(0.1f, -1.0f, 1.0f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(kNaN, 1.0f, 1.0f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(0.1f, kNaN, 1.0f), 0.0f);
-    EXPECT_EQ(dent::falloffWeight(0.1f, 1.0f, kNaN), 0.0f);
+// The gap between the rear light and the dent of the rear-light worked example:
+// 0.0999999, not 0.1.
+constexpr float kLightGap = -2.2f - -2.3f;
+
+struct WeightCase {
+    float distance, radius, power, weight;
+};
+
+TEST(Falloff, Weights) {
+    const WeightCase cases[] = {
+        {0.0f, 1.0f, 0.65f, 1.0f},
+        {0.5f, 1.0f, 1.0f, 0.5f},
+        {0.5f, 1.0f, 0.65f, static_cast<float>(std::pow(0.5, static_cast<double>(0.65f)))},
+        // At the radius and beyond: 0.
+        {1.0f, 1.0f, 0.65f, 0.0f},
+        {1.3f, 1.3f, 0.65f, 0.0f},
+        {kLightGap, kLightGap, 0.65f, 0.0f},
+        {2.0f, 1.0f, 0.65f, 0.0f},
+        // No radius, or a NaN anywhere: 0.
+        {0.1f, 0.0f, 1.0f, 0.0f},
+        {0.1f, -1.0f, 1.0f, 0.0f},
+        {kNaN, 1.0f, 1.0f, 0.0f},
+        {0.1f, kNaN, 1.0f, 0.0f},
+        {0.1f, 1.0f, kNaN, 0.0f},
+    };
+    for (const WeightCase& c : cases) {
+        EXPECT_EQ(dent::falloffWeight(c.distance, c.radius, c.power), c.weight)
+            << "distance " << c.distance << " radius " << c.radius << " power " << c.power;
+    }
 }
 
 TEST(Falloff, DecreasesWithDistance) {
@@ -107,6 +125,21 @@ TEST(Displace, CapPullsBackOntoTheSphereEvenWithoutPush) {
         onCap);
 }
 
+// Offsets along one axis, pulled back onto caps so small that o * maxTotal is
+// subnormal in single precision: the vertex still lands exactly on the cap.
+TEST(Displace, TinyCapIsMetExactly) {
+    const struct {
+        float offset, cap;
+    } cases[] = {{2e-19f, 1e-20f}, {2e-19f, 7e-21f}, {3e-19f, 3e-20f}, {7.3e-19f, 9e-21f}};
+    for (const auto& c : cases) {
+        const dent::Vec base{0.0f, 0.0f, 0.0f};
+        const dent::Vec current{c.offset, 0.0f, 0.0f};
+        const dent::Vec moved = dent::displaceImpact(base, current, {5, 5, 5}, {0, 0, 0}, 0.3f,
+                                                     1.0f, 0.0f, 0.0f, c.cap, 0.65f);
+        EXPECT_EQ(moved, (dent::Vec{c.cap, 0.0f, 0.0f})) << c.offset << " capped at " << c.cap;
+    }
+}
+
 TEST(Displace, RepeatingTheEpisodesDentMovesNothing) {
     const dent::Vec base{0.3f, 0.2f, 0.0f};
     const dent::Vec once =
@@ -120,8 +153,9 @@ TEST(Displace, RepeatingTheEpisodesDentMovesNothing) {
     // A deeper one moves by the difference of the two profiles.
     const dent::Vec deeper =
         dent::displaceImpact(base, once, kCentre, kDown, 0.4f, 1.0f, 0.3f, 1.0f, 1.0f, 0.65f);
-    const float w = dent::falloffWeight(dent::length(base), 1.0f, 0.65f);
-    EXPECT_NEAR(deeper.z, once.z - (0.4f * w - 0.3f * w), 1e-6f);
+    EXPECT_EQ(deeper, modeltest::referenceDent(base, once, kCentre, kDown, 0.4f, 1.0f, 0.3f, 1.0f,
+                                               1.0f, 0.65f));
+    EXPECT_LT(deeper.z, once.z);
 }
 
 TEST(Displace, InvalidSettingsKeepTheCurrentPosition) {
@@ -266,8 +300,10 @@ TEST(DisplaceProperties, RepeatingADentInItsEpisodeMovesNothing) {
         const dent::Vec moved = run(c);
         // The push is exactly 0; what remains is current re-expressed relative
         // to base, which is current itself up to one rounding.
-        const dent::Vec offset = c.current - c.base;
-        ASSERT_EQ(moved, c.base + offset) << i;
+        ASSERT_EQ(moved, modeltest::referenceDent(c.base, c.current, c.centre, c.direction, c.depth,
+                                                  c.radius, c.previousDepth, c.previousRadius,
+                                                  c.maxTotal, c.power))
+            << i;
         ASSERT_LE(dent::length(moved - c.current), kSlack) << i;
     }
 }

@@ -43,17 +43,35 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{R"(C:\Game\.asi)", R"(C:\Game\.ini)", R"(C:\Game\.log)"},
         PathCase{"dent", "dent.ini", "dent.log"}));
 
-TEST(Paths, FailedOrFilledModuleBufferGivesNoPaths) {
-    fendrix::PluginPaths paths;
-    char buffer[fendrix::kPathSize] = {};
-    EXPECT_FALSE(fendrix::buildPaths(buffer, 0, paths)) << "the call failed";
+// What GetModuleFileNameA leaves when it fails or the path fills the buffer.
+struct FilledCase {
+    const char* name;
+    std::size_t characters; // written before the terminator, if any
+    bool terminated;        // a terminator follows them
+    unsigned long length;   // the call's return value
+};
 
-    // A path that fills the buffer may be cut and unterminated: nothing may be
-    // opened at it.
-    std::memset(buffer, 'a', sizeof buffer);
-    EXPECT_FALSE(fendrix::buildPaths(buffer, fendrix::kPathSize, paths));
-    EXPECT_STREQ(paths.ini, "");
-    EXPECT_STREQ(paths.log, "");
+TEST(Paths, FailedOrFilledModuleBufferGivesNoPaths) {
+    const FilledCase cases[] = {
+        {"the call failed", 0, true, 0},
+        // Windows XP: the whole buffer holds characters, no terminator.
+        {"filled, unterminated", fendrix::kPathSize, false, fendrix::kPathSize},
+        // Vista and later, and Wine: the path is cut to 259 characters and
+        // terminated, and the call returns the buffer size.
+        {"filled, cut and terminated", fendrix::kPathSize - 1, true, fendrix::kPathSize},
+    };
+    for (const FilledCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        char buffer[fendrix::kPathSize] = {};
+        std::memset(buffer, 'a', c.characters);
+        if (c.terminated) {
+            buffer[c.characters] = '\0';
+        }
+        fendrix::PluginPaths paths;
+        EXPECT_FALSE(fendrix::buildPaths(buffer, c.length, paths));
+        EXPECT_STREQ(paths.ini, "") << "nothing may be opened at a cut path";
+        EXPECT_STREQ(paths.log, "");
+    }
 }
 
 TEST(Paths, LongStemIsCutToTheBuffer) {
