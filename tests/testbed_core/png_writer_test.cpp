@@ -35,7 +35,7 @@ constexpr int kPresetDictionary = 0x20;
 constexpr std::size_t kTypeAt = 4; // within a chunk
 constexpr std::size_t kDataAt = 8;
 
-// Written independently of the writer's table: bit by bit, as the PNG specification's sample does.
+// Written independently of the writer's table: bit by bit, as the PNG standard's sample code does.
 std::uint32_t referenceCrc(const std::uint8_t* data, std::size_t size) {
     std::uint32_t crc = 0xFFFFFFFF;
     for (std::size_t i = 0; i < size; ++i) {
