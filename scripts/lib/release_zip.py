@@ -48,8 +48,9 @@ def main(argv):
     with zipfile.ZipFile(partial, "w") as archive:
         for name, data in entries:
             info = zipfile.ZipInfo(name, FIXED_TIME)
-            info.create_system = 0  # MS-DOS: no Unix owner or mode bits
-            info.external_attr = 0
+            # A plain file readable by everyone; no MS-DOS attributes.
+            info.create_system = 3
+            info.external_attr = 0o100644 << 16
             info.compress_type = zipfile.ZIP_DEFLATED
             archive.writestr(info, data, compresslevel=9)
     os.replace(partial, out)
