@@ -28,11 +28,11 @@ def crlf(data, source):
     return lines.replace(b"\n", b"\r\n")
 
 
-def entry(spec):
-    kind, _, rest = spec.partition(":")
+def entry(argument):
+    kind, _, rest = argument.partition(":")
     name, _, source = rest.partition("=")
     if kind not in ("text", "binary") or not name or not source:
-        sys.exit(f"release_zip: bad entry '{spec}' (want KIND:NAME=SOURCE)")
+        sys.exit(f"release_zip: bad entry '{argument}' (want KIND:NAME=SOURCE)")
     with open(source, "rb") as file:
         data = file.read()
     return name, crlf(data, source) if kind == "text" else data
@@ -42,7 +42,7 @@ def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__.strip())
     out = argv[1]
-    entries = [entry(spec) for spec in argv[2:]]
+    entries = [entry(argument) for argument in argv[2:]]
     os.makedirs(os.path.dirname(os.path.abspath(out)), exist_ok=True)
     partial = out + ".partial"
     with zipfile.ZipFile(partial, "w") as archive:
