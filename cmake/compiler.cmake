@@ -2,10 +2,12 @@
 # i686: SSE arithmetic (no x87 excess precision), no contraction, no fast-math.
 function(fendrix_set_flags target)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /fp:precise /permissive- /utf-8)
+    set(msvc_flags /W4 /fp:precise /permissive- /utf-8)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-      target_compile_options(${target} PRIVATE /arch:SSE2)
+      list(APPEND msvc_flags /arch:SSE2)
     endif()
+    # C and C++ only: rc.exe, which compiles the version resource, knows none of them.
+    target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:${msvc_flags}>")
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -ffp-contract=off -fno-fast-math)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)

@@ -1,5 +1,9 @@
 # Windows targets: hook engine, plug-in core and binary, testbed.
 include(cmake/testbed_ld.cmake)
+include(cmake/version.cmake)
+
+set(FENDRIX_GENERATED ${CMAKE_BINARY_DIR}/generated)
+fendrix_version_files(${FENDRIX_GENERATED})
 
 add_subdirectory(hook)
 
@@ -16,17 +20,25 @@ list(REMOVE_ITEM fendrix_core_sources ${CMAKE_SOURCE_DIR}/plugin/dllmain.cpp)
 
 add_library(fendrix_core STATIC ${fendrix_core_sources})
 target_include_directories(fendrix_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(fendrix_core PRIVATE ${FENDRIX_GENERATED})
 target_link_libraries(fendrix_core PUBLIC fendrix_pure fendrix_hook)
 fendrix_set_flags(fendrix_core)
 
-# The plug-in: a DLL named FendrixVC.asi that exports nothing.
-add_library(FendrixVC SHARED plugin/dllmain.cpp)
+# The plug-in: a DLL named FendrixVC.asi that exports nothing, with a version
+# resource. No link time goes into it, so the same sources give the same bytes.
+add_library(FendrixVC SHARED plugin/dllmain.cpp ${FENDRIX_GENERATED}/FendrixVC.rc)
 set_target_properties(FendrixVC PROPERTIES PREFIX "" SUFFIX ".asi" OUTPUT_NAME FendrixVC)
 target_link_libraries(FendrixVC PRIVATE fendrix_core)
 fendrix_set_flags(FendrixVC)
 fendrix_static_runtime(FendrixVC)
 if(MINGW)
-  target_link_options(FendrixVC PRIVATE -Wl,--exclude-all-symbols)
+  target_link_options(FendrixVC PRIVATE -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp)
+  if(FENDRIX_RELEASE)
+    # No symbols and no debug information, which would carry the build's paths.
+    target_link_options(FendrixVC PRIVATE -s)
+  endif()
+elseif(MSVC)
+  target_link_options(FendrixVC PRIVATE /Brepro)
 endif()
 # The shipped INI goes beside the plug-in, as in a player's game folder.
 configure_file(${CMAKE_SOURCE_DIR}/plugin/FendrixVC.ini ${CMAKE_BINARY_DIR}/bin/FendrixVC.ini COPYONLY)

@@ -15,13 +15,14 @@
 #include "plugin/paths.h"
 #include "plugin/profile_source.h"
 #include "plugin/settings.h"
+#include "plugin/version.h"
 
 namespace fendrix {
 
 namespace {
 
-constexpr char kHeader[] =
-    "FendrixVC 0.1.4 experimental - longer part retention; 0.1.3 deformation unchanged";
+constexpr char kHeader[] = "FendrixVC " FENDRIX_VERSION
+                           " experimental - longer part retention; 0.1.3 deformation unchanged";
 constexpr char kBadBase[] = "Unsupported executable base; disabled.";
 constexpr char kBadSignature[] =
     "Unsupported executable: requires classic Vice City PC 1.0 English; disabled.";
