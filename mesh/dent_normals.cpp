@@ -1,0 +1,398 @@
+#include "mesh/dent_normals.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace dent {
+
+namespace {
+
+// Normals at one place that agree within about one degree belong to one
+// smoothing group.
+constexpr float kSameNormalCos = 0.9998f;
+// A triangle whose angle at its first corner has a squared sine below this
+// (about 1e-5 radians) has no orientation.
+constexpr float kFlatSineSq = 1e-10f;
+// Triangles around a group whose normals cancel to a thousandth of their
+// summed lengths leave it without an orientation.
+constexpr float kCancelledSq = 1e-6f;
+// A current surface whose squared length fell to a millionth of the base
+// one's has collapsed and no longer has an orientation.
+constexpr float kCollapsedSq = 1e-6f;
+// Surfaces whose directions' cosine is within this of -1 (more than about 177
+// degrees apart) have no unique rotation between them.
+constexpr float kOppositeMargin = 1e-3f;
+// About this many vertices per grid cell.
+constexpr std::size_t kVerticesPerCell = 4;
+// Widens the reach of the cell search past the rounding of a float distance.
+constexpr double kReachSlack = 1e-5;
+constexpr int kGridSearchSteps = 64;
+
+float axis(Vec v, int a) {
+    return a == 0 ? v.x : (a == 1 ? v.y : v.z);
+}
+
+// The smallest rotation between two directions, ready to apply.
+struct Turn {
+    bool valid = false;
+    float cosine = 1.0f;
+    Vec axis;          // sine times the unit axis
+    float inverse = 0; // 1 / (1 + cosine)
+};
+
+Turn turnBetween(Vec from, Vec to) {
+    Turn t;
+    const float fromSq = lengthSq(from);
+    const float toSq = lengthSq(to);
+    if (!(fromSq > 0.0f) || !std::isfinite(fromSq) || !(toSq > kCollapsedSq * fromSq) ||
+        !std::isfinite(toSq)) {
+        return t;
+    }
+    const Vec a = from * (1.0f / squareRoot(fromSq));
+    const Vec b = to * (1.0f / squareRoot(toSq));
+    t.cosine = dot(a, b);
+    if (!(t.cosine > -1.0f + kOppositeMargin)) {
+        return t;
+    }
+    t.valid = true;
+    t.axis = cross(a, b);
+    t.inverse = 1.0f / (1.0f + t.cosine);
+    return t;
+}
+
+// Rodrigues' rotation with the unnormalised axis, then unit length.
+Vec turned(const Turn& t, Vec n) {
+    if (!t.valid) {
+        return n;
+    }
+    const Vec r = n * t.cosine + cross(t.axis, n) + t.axis * (dot(t.axis, n) * t.inverse);
+    const float rSq = lengthSq(r);
+    if (!(rSq > 0.0f) || !std::isfinite(rSq)) {
+        return n;
+    }
+    const Vec unit = r * (1.0f / squareRoot(rSq));
+    return isFinite(unit) ? unit : n;
+}
+
+// Sum of the area-weighted normals of the triangles around a point.
+Vec surfaceAround(const Vec* positions, Vec at, const RingEdge* first, const RingEdge* last) {
+    Vec sum;
+    for (const RingEdge* e = first; e != last; ++e) {
+        sum = sum + cross(positions[e->first] - at, positions[e->second] - at);
+    }
+    return sum;
+}
+
+std::int32_t cellAlong(const DentNormals& m, int a, double x) {
+    const double t = (x - m.gridMin[a]) / m.cellSize;
+    if (!(t > 0.0)) {
+        return 0;
+    }
+    const std::int32_t last = m.cells[a] - 1;
+    return t >= static_cast<double>(last) ? last : static_cast<std::int32_t>(t);
+}
+
+std::uint32_t cellOf(const DentNormals& m, Vec p) {
+    const auto x = static_cast<std::uint32_t>(cellAlong(m, 0, p.x));
+    const auto y = static_cast<std::uint32_t>(cellAlong(m, 1, p.y));
+    const auto z = static_cast<std::uint32_t>(cellAlong(m, 2, p.z));
+    return (x * static_cast<std::uint32_t>(m.cells[1]) + y) *
+               static_cast<std::uint32_t>(m.cells[2]) +
+           z;
+}
+
+// Cells per axis for a cell size, each at least 1 and at most cap.
+double cellCount(const double extent[3], double size, double cap) {
+    double count = 1.0;
+    for (int a = 0; a < 3; ++a) {
+        count *= std::min(cap, std::max(1.0, std::ceil(extent[a] / size)));
+    }
+    return count;
+}
+
+// A grid of about one cell per kVerticesPerCell vertices over the bounds.
+void chooseGrid(DentNormals& m, const Vec& low, const Vec& high, std::size_t vertices) {
+    const double target =
+        static_cast<double>(std::max<std::size_t>(1, vertices / kVerticesPerCell));
+    double extent[3];
+    double widest = 0.0;
+    for (int a = 0; a < 3; ++a) {
+        m.gridMin[a] = axis(low, a);
+        extent[a] = static_cast<double>(axis(high, a)) - m.gridMin[a];
+        widest = std::max(widest, extent[a]);
+    }
+    if (!(widest > 0.0)) {
+        m.cellSize = 1.0;
+        m.cells[0] = m.cells[1] = m.cells[2] = 1;
+        return;
+    }
+    // The smallest cell size whose grid has at most `target` cells.
+    double fine = widest / target;
+    double coarse = widest;
+    for (int step = 0; step < kGridSearchSteps; ++step) {
+        const double middle = 0.5 * (fine + coarse);
+        if (cellCount(extent, middle, target + 1.0) <= target) {
+            coarse = middle;
+        } else {
+            fine = middle;
+        }
+    }
+    m.cellSize = coarse;
+    for (int a = 0; a < 3; ++a) {
+        m.cells[a] = static_cast<std::int32_t>(
+            std::min(target, std::max(1.0, std::ceil(extent[a] / coarse))));
+    }
+}
+
+bool sameSmoothing(Vec a, Vec b) {
+    const float d = dot(a, b);
+    const float both = lengthSq(a) * lengthSq(b);
+    return d > 0.0f && std::isfinite(both) && d * d >= kSameNormalCos * kSameNormalCos * both;
+}
+
+bool hasOrientation(Vec a, Vec b, Vec c) {
+    const Vec u = b - a;
+    const Vec v = c - a;
+    return lengthSq(cross(u, v)) > kFlatSineSq * lengthSq(u) * lengthSq(v);
+}
+
+template <class T> std::size_t bytesOf(const std::vector<T>& v) {
+    return v.capacity() * sizeof(T);
+}
+
+} // namespace
+
+std::size_t DentNormals::heldBytes() const {
+    return bytesOf(originalNormals) + bytesOf(groupOf) + bytesOf(memberStart) + bytesOf(members) +
+           bytesOf(ringStart) + bytesOf(ring) + bytesOf(baseSurface) + bytesOf(cellStart) +
+           bytesOf(visited);
+}
+
+Vec followedNormal(Vec original, Vec baseSurface, Vec currentSurface) {
+    return turned(turnBetween(baseSurface, currentSurface), original);
+}
+
+DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> normals,
+                             std::span<const TriangleCorners> triangles) {
+    DentNormals m;
+    const std::size_t n = base.size();
+    if (n == 0 || n > kMaxFollowedVertices || normals.size() != n) {
+        return m;
+    }
+    for (const TriangleCorners& t : triangles) {
+        if (t[0] >= n || t[1] >= n || t[2] >= n) {
+            return m;
+        }
+    }
+
+    // Vertices with a finite base position, sorted by grid cell and place.
+    struct Entry {
+        std::uint32_t cell;
+        std::uint16_t vertex;
+    };
+    std::vector<Entry> order;
+    order.reserve(n);
+    Vec low{INFINITY, INFINITY, INFINITY};
+    Vec high{-INFINITY, -INFINITY, -INFINITY};
+    for (std::size_t i = 0; i < n; ++i) {
+        const Vec p = base[i];
+        if (isFinite(p)) {
+            order.push_back({0, static_cast<std::uint16_t>(i)});
+            low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+            high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+        }
+    }
+    if (order.empty()) {
+        return m;
+    }
+    chooseGrid(m, low, high, order.size());
+    for (Entry& e : order) {
+        e.cell = cellOf(m, base[e.vertex]);
+    }
+    std::sort(order.begin(), order.end(), [&](const Entry& a, const Entry& b) {
+        if (a.cell != b.cell) {
+            return a.cell < b.cell;
+        }
+        const Vec p = base[a.vertex];
+        const Vec q = base[b.vertex];
+        if (p.x != q.x) {
+            return p.x < q.x;
+        }
+        if (p.y != q.y) {
+            return p.y < q.y;
+        }
+        if (p.z != q.z) {
+            return p.z < q.z;
+        }
+        return a.vertex < b.vertex;
+    });
+
+    // Smoothing groups: within each run of one place, a vertex joins the first
+    // group of the run whose normal agrees with its own.
+    m.groupOf.assign(n, DentNormals::kNoGroup);
+    std::vector<std::uint16_t> firstOf;
+    std::vector<std::uint32_t> cellOfGroup;
+    firstOf.reserve(order.size());
+    cellOfGroup.reserve(order.size());
+    for (std::size_t k = 0; k < order.size();) {
+        const Vec place = base[order[k].vertex];
+        const std::size_t runGroups = firstOf.size();
+        for (; k < order.size() && base[order[k].vertex] == place; ++k) {
+            const std::uint16_t v = order[k].vertex;
+            std::size_t g = runGroups;
+            while (g < firstOf.size() && !sameSmoothing(normals[firstOf[g]], normals[v])) {
+                ++g;
+            }
+            if (g == firstOf.size()) {
+                firstOf.push_back(v);
+                cellOfGroup.push_back(order[k].cell);
+            }
+            m.groupOf[v] = static_cast<std::uint16_t>(g);
+        }
+    }
+    const std::size_t groups = firstOf.size();
+
+    m.memberStart.assign(groups + 1, 0);
+    for (const Entry& e : order) {
+        ++m.memberStart[m.groupOf[e.vertex] + 1];
+    }
+    for (std::size_t g = 0; g < groups; ++g) {
+        m.memberStart[g + 1] += m.memberStart[g];
+    }
+    m.members.resize(order.size());
+    std::vector<std::uint32_t> cursor(m.memberStart.begin(), m.memberStart.end() - 1);
+    for (const Entry& e : order) {
+        m.members[cursor[m.groupOf[e.vertex]]++] = e.vertex;
+    }
+
+    const std::size_t cellTotal = static_cast<std::size_t>(m.cells[0]) *
+                                  static_cast<std::size_t>(m.cells[1]) *
+                                  static_cast<std::size_t>(m.cells[2]);
+    m.cellStart.assign(cellTotal + 1, 0);
+    for (std::uint32_t cell : cellOfGroup) {
+        ++m.cellStart[cell + 1];
+    }
+    for (std::size_t c = 0; c < cellTotal; ++c) {
+        m.cellStart[c + 1] += m.cellStart[c];
+    }
+
+    // Each group's triangles, seen from it.
+    auto takesPart = [&](const TriangleCorners& t) {
+        return m.groupOf[t[0]] != DentNormals::kNoGroup &&
+               m.groupOf[t[1]] != DentNormals::kNoGroup &&
+               m.groupOf[t[2]] != DentNormals::kNoGroup &&
+               hasOrientation(base[t[0]], base[t[1]], base[t[2]]);
+    };
+    m.ringStart.assign(groups + 1, 0);
+    for (const TriangleCorners& t : triangles) {
+        if (takesPart(t)) {
+            for (std::uint16_t corner : t) {
+                ++m.ringStart[m.groupOf[corner] + 1];
+            }
+        }
+    }
+    for (std::size_t g = 0; g < groups; ++g) {
+        m.ringStart[g + 1] += m.ringStart[g];
+    }
+    m.ring.resize(m.ringStart[groups]);
+    cursor.assign(m.ringStart.begin(), m.ringStart.end() - 1);
+    for (const TriangleCorners& t : triangles) {
+        if (takesPart(t)) {
+            m.ring[cursor[m.groupOf[t[0]]]++] = {t[1], t[2]};
+            m.ring[cursor[m.groupOf[t[1]]]++] = {t[2], t[0]};
+            m.ring[cursor[m.groupOf[t[2]]]++] = {t[0], t[1]};
+        }
+    }
+
+    // The base orientation of each group, or none where its triangles cancel.
+    m.baseSurface.resize(groups);
+    for (std::size_t g = 0; g < groups; ++g) {
+        const Vec at = base[m.members[m.memberStart[g]]];
+        Vec sum;
+        float total = 0.0f;
+        for (std::uint32_t e = m.ringStart[g]; e < m.ringStart[g + 1]; ++e) {
+            const Vec face = cross(base[m.ring[e].first] - at, base[m.ring[e].second] - at);
+            sum = sum + face;
+            total += length(face);
+        }
+        const float sumSq = lengthSq(sum);
+        const bool oriented = std::isfinite(sumSq) && sumSq > kCancelledSq * total * total;
+        m.baseSurface[g] = oriented ? sum : Vec{};
+    }
+
+    m.visited.assign(groups, 0);
+    m.originalNormals.assign(normals.begin(), normals.end());
+    return m;
+}
+
+void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> base,
+                std::span<const Vec> current, std::span<Vec> normals) {
+    const std::size_t n = m.originalNormals.size();
+    if (n == 0 || base.size() != n || current.size() != n || normals.size() != n ||
+        !isFinite(centre) || !(radius > 0.0f) || !std::isfinite(radius)) {
+        return;
+    }
+    if (++m.pass == 0) {
+        std::fill(m.visited.begin(), m.visited.end(), 0u);
+        m.pass = 1;
+    }
+    const std::uint32_t pass = m.pass;
+
+    auto update = [&](std::uint16_t g) {
+        if (g == DentNormals::kNoGroup || m.visited[g] == pass) {
+            return;
+        }
+        m.visited[g] = pass;
+        const std::uint32_t first = m.memberStart[g];
+        const std::uint32_t last = m.memberStart[g + 1];
+        const std::uint16_t stand = m.members[first];
+        const Vec at = current[stand];
+        if (at == base[stand]) {
+            for (std::uint32_t k = first; k < last; ++k) {
+                normals[m.members[k]] = m.originalNormals[m.members[k]];
+            }
+            return;
+        }
+        const RingEdge* ring = m.ring.data();
+        const Turn turn =
+            turnBetween(m.baseSurface[g], surfaceAround(current.data(), at, ring + m.ringStart[g],
+                                                        ring + m.ringStart[g + 1]));
+        for (std::uint32_t k = first; k < last; ++k) {
+            normals[m.members[k]] = turned(turn, m.originalNormals[m.members[k]]);
+        }
+    };
+
+    // The cells that the radius, a little widened, overlaps.
+    const double reach = static_cast<double>(radius) * (1.0 + kReachSlack);
+    std::int32_t low[3];
+    std::int32_t high[3];
+    for (int a = 0; a < 3; ++a) {
+        const double c = axis(centre, a);
+        low[a] = cellAlong(m, a, c - reach);
+        high[a] = cellAlong(m, a, c + reach);
+    }
+    const auto columns = static_cast<std::uint32_t>(m.cells[1]);
+    const auto depth = static_cast<std::uint32_t>(m.cells[2]);
+    for (std::int32_t x = low[0]; x <= high[0]; ++x) {
+        for (std::int32_t y = low[1]; y <= high[1]; ++y) {
+            const std::uint32_t row =
+                (static_cast<std::uint32_t>(x) * columns + static_cast<std::uint32_t>(y)) * depth;
+            const std::uint32_t from = m.cellStart[row + static_cast<std::uint32_t>(low[2])];
+            const std::uint32_t to = m.cellStart[row + static_cast<std::uint32_t>(high[2]) + 1];
+            for (std::uint32_t g = from; g < to; ++g) {
+                // The dent's own reach test: it moves only what lies within.
+                const Vec p = base[m.members[m.memberStart[g]]];
+                if (!(length(p - centre) < radius)) {
+                    continue;
+                }
+                update(static_cast<std::uint16_t>(g));
+                for (std::uint32_t e = m.ringStart[g]; e < m.ringStart[g + 1]; ++e) {
+                    update(m.groupOf[m.ring[e].first]);
+                    update(m.groupOf[m.ring[e].second]);
+                }
+            }
+        }
+    }
+}
+
+} // namespace dent
