@@ -1,6 +1,7 @@
 #include "mesh/dent_normals.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace dent {
@@ -27,51 +28,62 @@ constexpr std::size_t kVerticesPerCell = 4;
 // Widens the reach of the cell search past the rounding of a float distance.
 constexpr double kReachSlack = 1e-5;
 constexpr int kGridSearchSteps = 64;
+// A squared distance below radius^2 * kRimInside has a root below the radius,
+// one above radius^2 * kRimOutside a root at or above it (for normal floats;
+// the rounding of the square and the root is far below these margins).
+constexpr float kRimInside = 1.0f - 0x1p-18f;
+constexpr float kRimOutside = 1.0f + 0x1p-18f;
 
 float axis(Vec v, int a) {
     return a == 0 ? v.x : (a == 1 ? v.y : v.z);
 }
 
-// The smallest rotation between two directions, ready to apply.
-struct Turn {
-    bool valid = false;
-    float cosine = 1.0f;
-    Vec axis;          // sine times the unit axis
-    float inverse = 0; // 1 / (1 + cosine)
+// A surface's direction, and the scale that brings a surface of the same size
+// to unit length; scale 0 for a surface without direction.
+struct Orientation {
+    Vec direction;
+    float scale = 0.0f;
 };
 
-Turn turnBetween(Vec from, Vec to) {
-    Turn t;
-    const float fromSq = lengthSq(from);
-    const float toSq = lengthSq(to);
-    if (!(fromSq > 0.0f) || !std::isfinite(fromSq) || !(toSq > kCollapsedSq * fromSq) ||
-        !std::isfinite(toSq)) {
-        return t;
+Orientation orientationOf(Vec surface) {
+    const float sq = lengthSq(surface);
+    if (!(sq > 0.0f) || !(sq <= FLT_MAX)) {
+        return {};
     }
-    const Vec a = from * (1.0f / squareRoot(fromSq));
-    const Vec b = to * (1.0f / squareRoot(toSq));
-    t.cosine = dot(a, b);
-    if (!(t.cosine > -1.0f + kOppositeMargin)) {
-        return t;
+    const float scale = 1.0f / squareRoot(sq);
+    if (!(scale <= FLT_MAX)) {
+        return {};
     }
-    t.valid = true;
-    t.axis = cross(a, b);
-    t.inverse = 1.0f / (1.0f + t.cosine);
-    return t;
+    return {surface * scale, scale};
 }
 
-// Rodrigues' rotation with the unnormalised axis, then unit length.
-Vec turned(const Turn& t, Vec n) {
-    if (!t.valid) {
+// n turned by the smallest rotation that takes the base direction to that of
+// the current surface, at unit length. Rodrigues' rotation by unit vectors a
+// and b, R n = n (a.b) + (a x b) x n + (a x b) ((a x b).n) / (1 + a.b), is
+// here taken with a unit and b = c / s unnormalised and multiplied by
+// s (s + a.c), which leaves its direction alone and saves two roots and two
+// divisions:  r = (n (a.c) + (a x c) x n) (s + a.c) + (a x c) ((a x c).n).
+inline Vec turnedNormal(Vec n, const Orientation& base, Vec currentSurface) {
+    if (!(base.scale > 0.0f)) {
         return n;
     }
-    const Vec r = n * t.cosine + cross(t.axis, n) + t.axis * (dot(t.axis, n) * t.inverse);
+    const Vec c = currentSurface * base.scale;
+    const float cSq = lengthSq(c);
+    if (!(cSq > kCollapsedSq) || !(cSq <= FLT_MAX)) {
+        return n;
+    }
+    const float s = squareRoot(cSq);
+    const float along = dot(base.direction, c);
+    if (!(along > (kOppositeMargin - 1.0f) * s)) {
+        return n;
+    }
+    const Vec k = cross(base.direction, c);
+    const Vec r = (n * along + cross(k, n)) * (s + along) + k * dot(k, n);
     const float rSq = lengthSq(r);
-    if (!(rSq > 0.0f) || !std::isfinite(rSq)) {
+    if (!(rSq > 0.0f) || !(rSq <= FLT_MAX)) {
         return n;
     }
-    const Vec unit = r * (1.0f / squareRoot(rSq));
-    return isFinite(unit) ? unit : n;
+    return r * (1.0f / squareRoot(rSq));
 }
 
 // Sum of the area-weighted normals of the triangles around a point.
@@ -164,12 +176,12 @@ template <class T> std::size_t bytesOf(const std::vector<T>& v) {
 
 std::size_t DentNormals::heldBytes() const {
     return bytesOf(originalNormals) + bytesOf(groupOf) + bytesOf(memberStart) + bytesOf(members) +
-           bytesOf(ringStart) + bytesOf(ring) + bytesOf(baseSurface) + bytesOf(cellStart) +
-           bytesOf(visited);
+           bytesOf(ringStart) + bytesOf(ring) + bytesOf(baseDirection) + bytesOf(baseScale) +
+           bytesOf(cellStart) + bytesOf(visited) + bytesOf(pending);
 }
 
 Vec followedNormal(Vec original, Vec baseSurface, Vec currentSurface) {
-    return turned(turnBetween(baseSurface, currentSurface), original);
+    return turnedNormal(original, orientationOf(baseSurface), currentSurface);
 }
 
 DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> normals,
@@ -305,7 +317,8 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
     }
 
     // The base orientation of each group, or none where its triangles cancel.
-    m.baseSurface.resize(groups);
+    m.baseDirection.resize(groups);
+    m.baseScale.resize(groups);
     for (std::size_t g = 0; g < groups; ++g) {
         const Vec at = base[m.members[m.memberStart[g]]];
         Vec sum;
@@ -317,10 +330,13 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
         }
         const float sumSq = lengthSq(sum);
         const bool oriented = std::isfinite(sumSq) && sumSq > kCancelledSq * total * total;
-        m.baseSurface[g] = oriented ? sum : Vec{};
+        const Orientation o = oriented ? orientationOf(sum) : Orientation{};
+        m.baseDirection[g] = o.direction;
+        m.baseScale[g] = o.scale;
     }
 
     m.visited.assign(groups, 0);
+    m.pending.resize(groups);
     m.originalNormals.assign(normals.begin(), normals.end());
     return m;
 }
@@ -338,29 +354,22 @@ void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> b
     }
     const std::uint32_t pass = m.pass;
 
-    auto update = [&](std::uint16_t g) {
-        if (g == DentNormals::kNoGroup || m.visited[g] == pass) {
-            return;
-        }
-        m.visited[g] = pass;
-        const std::uint32_t first = m.memberStart[g];
-        const std::uint32_t last = m.memberStart[g + 1];
-        const std::uint16_t stand = m.members[first];
-        const Vec at = current[stand];
-        if (at == base[stand]) {
-            for (std::uint32_t k = first; k < last; ++k) {
-                normals[m.members[k]] = m.originalNormals[m.members[k]];
-            }
-            return;
-        }
-        const RingEdge* ring = m.ring.data();
-        const Turn turn =
-            turnBetween(m.baseSurface[g], surfaceAround(current.data(), at, ring + m.ringStart[g],
-                                                        ring + m.ringStart[g + 1]));
-        for (std::uint32_t k = first; k < last; ++k) {
-            normals[m.members[k]] = turned(turn, m.originalNormals[m.members[k]]);
+    // Every group to rewrite, once: those within the radius and their neighbours.
+    std::uint16_t* pending = m.pending.data();
+    std::size_t count = 0;
+    auto mark = [&](std::uint16_t g) {
+        if (g != DentNormals::kNoGroup && m.visited[g] != pass) {
+            m.visited[g] = pass;
+            pending[count++] = g;
         }
     };
+
+    // Squared distances clearly inside and clearly outside the radius; a
+    // subnormal square is too coarse to tell, so every distance takes the root.
+    const float radiusSq = radius * radius;
+    const bool coarse = radiusSq < FLT_MIN;
+    const float surelyWithin = coarse ? 0.0f : radiusSq * kRimInside;
+    const float maybeWithin = coarse ? INFINITY : radiusSq * kRimOutside;
 
     // The cells that the radius, a little widened, overlaps.
     const double reach = static_cast<double>(radius) * (1.0 + kReachSlack);
@@ -380,17 +389,40 @@ void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> b
             const std::uint32_t from = m.cellStart[row + static_cast<std::uint32_t>(low[2])];
             const std::uint32_t to = m.cellStart[row + static_cast<std::uint32_t>(high[2]) + 1];
             for (std::uint32_t g = from; g < to; ++g) {
-                // The dent's own reach test: it moves only what lies within.
-                const Vec p = base[m.members[m.memberStart[g]]];
-                if (!(length(p - centre) < radius)) {
+                // The dent's own reach test (it moves only what lies within),
+                // with the root taken only near the rim.
+                const float distanceSq = lengthSq(base[m.members[m.memberStart[g]]] - centre);
+                if (!(distanceSq < surelyWithin) &&
+                    !(distanceSq <= maybeWithin && squareRoot(distanceSq) < radius)) {
                     continue;
                 }
-                update(static_cast<std::uint16_t>(g));
+                mark(static_cast<std::uint16_t>(g));
                 for (std::uint32_t e = m.ringStart[g]; e < m.ringStart[g + 1]; ++e) {
-                    update(m.groupOf[m.ring[e].first]);
-                    update(m.groupOf[m.ring[e].second]);
+                    mark(m.groupOf[m.ring[e].first]);
+                    mark(m.groupOf[m.ring[e].second]);
                 }
             }
+        }
+    }
+
+    const RingEdge* ring = m.ring.data();
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint16_t g = pending[k];
+        const std::uint32_t first = m.memberStart[g];
+        const std::uint32_t last = m.memberStart[g + 1];
+        const std::uint16_t stand = m.members[first];
+        const Vec at = current[stand];
+        if (at == base[stand]) {
+            for (std::uint32_t i = first; i < last; ++i) {
+                normals[m.members[i]] = m.originalNormals[m.members[i]];
+            }
+            continue;
+        }
+        const Orientation from{m.baseDirection[g], m.baseScale[g]};
+        const Vec surface =
+            surfaceAround(current.data(), at, ring + m.ringStart[g], ring + m.ringStart[g + 1]);
+        for (std::uint32_t i = first; i < last; ++i) {
+            normals[m.members[i]] = turnedNormal(m.originalNormals[m.members[i]], from, surface);
         }
     }
 }

@@ -40,9 +40,11 @@ struct DentNormals {
     std::vector<std::uint16_t> members;     // vertices by group; the first stands for it
     std::vector<std::uint32_t> ringStart;   // per group, and one past the last
     std::vector<RingEdge> ring;             // per group: its triangles, seen from it
-    std::vector<Vec> baseSurface;           // per group: area-weighted base normal; zero if none
+    std::vector<Vec> baseDirection;         // per group: unit area-weighted base normal
+    std::vector<float> baseScale;           // per group: 1 / its length; 0 without orientation
     std::vector<std::uint32_t> cellStart;   // per grid cell: its first group; one past the last
     std::vector<std::uint32_t> visited;     // per group: the pass that last updated it
+    std::vector<std::uint16_t> pending;     // room for the groups one pass rewrites
     std::uint32_t pass = 0;
     // The grid: cells of one size from the base shape's lowest corner.
     double gridMin[3] = {0.0, 0.0, 0.0};

@@ -521,7 +521,7 @@ TEST(DentNormals, RewritesOnlyTheReachAndItsNeighbours) {
 }
 
 // Point clouds of many shapes: flat, in a line, at one point, far from the
-// origin, with repeated places; radii ending exactly at a vertex.
+// origin, with repeated places; radii ending exactly at a vertex, and tiny ones.
 TEST(DentNormals, FindsEveryVertexWithinTheRadius) {
     modeltest::Rng rng(0xD3E7);
     for (int c = 0; c < 300; ++c) {
@@ -540,9 +540,12 @@ TEST(DentNormals, FindsEveryVertexWithinTheRadius) {
             m.add(p, kUp);
         }
         const Vec target = m.base[static_cast<std::size_t>(rng.below(n))];
-        const Vec centre = target + Vec{rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1)};
+        // Now and then a dent so small that its squared radius is subnormal.
+        const float scale = rng.chance(5) ? 1e-21f : 1.0f;
+        const Vec centre =
+            target + Vec{rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1)} * scale;
         const float radius =
-            rng.chance(3) ? dent::length(target - centre) : rng.uniform(0.001f, 3.0f);
+            rng.chance(3) ? dent::length(target - centre) : rng.uniform(0.001f, 3.0f) * scale;
         dent::DentNormals data = dent::buildDentNormals(m.base, m.normals, m.triangles);
         std::vector<Vec> normals(m.base.size(), kPoison);
         dent::followDent(data, centre, radius, m.base, m.base, normals);
