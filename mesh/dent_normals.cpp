@@ -4,7 +4,11 @@
 #include <cfloat>
 #include <cmath>
 
+#include "mesh/surface_turn.h"
+
 namespace dent {
+
+using namespace detail;
 
 namespace {
 
@@ -17,12 +21,6 @@ constexpr float kFlatSineSq = 1e-10f;
 // Triangles around a group whose normals cancel to a thousandth of their
 // summed lengths leave it without an orientation.
 constexpr float kCancelledSq = 1e-6f;
-// A current surface whose squared length fell to a millionth of the base
-// one's has collapsed and no longer has an orientation.
-constexpr float kCollapsedSq = 1e-6f;
-// Surfaces whose directions' cosine is within this of -1 (more than about 177
-// degrees apart) have no unique rotation between them.
-constexpr float kOppositeMargin = 1e-3f;
 // About this many vertices per grid cell.
 constexpr std::size_t kVerticesPerCell = 4;
 // Widens the reach of the cell search past the rounding of a float distance.
@@ -33,66 +31,12 @@ constexpr int kGridSearchSteps = 64;
 // the rounding of the square and the root is far below these margins).
 constexpr float kRimInside = 1.0f - 0x1p-18f;
 constexpr float kRimOutside = 1.0f + 0x1p-18f;
+// A group whose triangles lie within the radius with this share of it to
+// spare has only neighbours that the reach test finds by themselves.
+constexpr float kInnerSlack = 0x1p-16f;
 
 float axis(Vec v, int a) {
     return a == 0 ? v.x : (a == 1 ? v.y : v.z);
-}
-
-// A surface's direction, and the scale that brings a surface of the same size
-// to unit length; scale 0 for a surface without direction.
-struct Orientation {
-    Vec direction;
-    float scale = 0.0f;
-};
-
-Orientation orientationOf(Vec surface) {
-    const float sq = lengthSq(surface);
-    if (!(sq > 0.0f) || !(sq <= FLT_MAX)) {
-        return {};
-    }
-    const float scale = 1.0f / squareRoot(sq);
-    if (!(scale <= FLT_MAX)) {
-        return {};
-    }
-    return {surface * scale, scale};
-}
-
-// n turned by the smallest rotation that takes the base direction to that of
-// the current surface, at unit length. Rodrigues' rotation by unit vectors a
-// and b, R n = n (a.b) + (a x b) x n + (a x b) ((a x b).n) / (1 + a.b), is
-// here taken with a unit and b = c / s unnormalised and multiplied by
-// s (s + a.c), which leaves its direction alone and saves two roots and two
-// divisions:  r = (n (a.c) + (a x c) x n) (s + a.c) + (a x c) ((a x c).n).
-inline Vec turnedNormal(Vec n, const Orientation& base, Vec currentSurface) {
-    if (!(base.scale > 0.0f)) {
-        return n;
-    }
-    const Vec c = currentSurface * base.scale;
-    const float cSq = lengthSq(c);
-    if (!(cSq > kCollapsedSq) || !(cSq <= FLT_MAX)) {
-        return n;
-    }
-    const float s = squareRoot(cSq);
-    const float along = dot(base.direction, c);
-    if (!(along > (kOppositeMargin - 1.0f) * s)) {
-        return n;
-    }
-    const Vec k = cross(base.direction, c);
-    const Vec r = (n * along + cross(k, n)) * (s + along) + k * dot(k, n);
-    const float rSq = lengthSq(r);
-    if (!(rSq > 0.0f) || !(rSq <= FLT_MAX)) {
-        return n;
-    }
-    return r * (1.0f / squareRoot(rSq));
-}
-
-// Sum of the area-weighted normals of the triangles around a point.
-Vec surfaceAround(const Vec* positions, Vec at, const RingEdge* first, const RingEdge* last) {
-    Vec sum;
-    for (const RingEdge* e = first; e != last; ++e) {
-        sum = sum + cross(positions[e->first] - at, positions[e->second] - at);
-    }
-    return sum;
 }
 
 std::int32_t cellAlong(const DentNormals& m, int a, double x) {
@@ -181,7 +125,11 @@ std::size_t DentNormals::heldBytes() const {
 }
 
 Vec followedNormal(Vec original, Vec baseSurface, Vec currentSurface) {
-    return turnedNormal(original, orientationOf(baseSurface), currentSurface);
+    const Orientation base = orientationOf(baseSurface);
+    if (!(base.scale > 0.0f)) {
+        return original;
+    }
+    return turnedNormal(original, base.direction, currentSurface * base.scale);
 }
 
 DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> normals,
@@ -319,15 +267,21 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
     // The base orientation of each group, or none where its triangles cancel.
     m.baseDirection.resize(groups);
     m.baseScale.resize(groups);
+    m.span.resize(groups);
+    const RingEdge* ring = m.ring.data();
     for (std::size_t g = 0; g < groups; ++g) {
         const Vec at = base[m.members[m.memberStart[g]]];
-        Vec sum;
+        const Vec sum =
+            surfaceAround(base.data(), at, ring + m.ringStart[g], ring + m.ringStart[g + 1]);
         float total = 0.0f;
+        float span = 0.0f;
         for (std::uint32_t e = m.ringStart[g]; e < m.ringStart[g + 1]; ++e) {
-            const Vec face = cross(base[m.ring[e].first] - at, base[m.ring[e].second] - at);
-            sum = sum + face;
-            total += length(face);
+            const Vec p = base[m.ring[e].first] - at;
+            const Vec q = base[m.ring[e].second] - at;
+            total += length(cross(p, q));
+            span = std::max(span, std::max(length(p), length(q)));
         }
+        m.span[g] = span;
         const float sumSq = lengthSq(sum);
         const bool oriented = std::isfinite(sumSq) && sumSq > kCancelledSq * total * total;
         const Orientation o = oriented ? orientationOf(sum) : Orientation{};
@@ -336,6 +290,7 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
     }
 
     m.visited.assign(groups, 0);
+    m.pending.resize(groups);
     m.pending.resize(groups);
     m.originalNormals.assign(normals.begin(), normals.end());
     return m;
@@ -397,14 +352,21 @@ void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> b
                     continue;
                 }
                 mark(static_cast<std::uint16_t>(g));
-                for (std::uint32_t e = m.ringStart[g]; e < m.ringStart[g + 1]; ++e) {
-                    mark(m.groupOf[m.ring[e].first]);
-                    mark(m.groupOf[m.ring[e].second]);
+                // Neighbours beyond the radius exist only near its rim.
+                const float inner = radius - m.span[g] - radius * kInnerSlack;
+                if (coarse || !(inner > 0.0f) || !(distanceSq < inner * inner)) {
+                    for (std::uint32_t e = m.ringStart[g]; e < m.ringStart[g + 1]; ++e) {
+                        mark(m.groupOf[m.ring[e].first]);
+                        mark(m.groupOf[m.ring[e].second]);
+                    }
                 }
             }
         }
     }
 
+    // Groups at their base position, or without an orientation, get their
+    // original normals back; the others' members are turned in batches.
+    TurnBatch batch;
     const RingEdge* ring = m.ring.data();
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint16_t g = pending[k];
@@ -412,19 +374,24 @@ void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> b
         const std::uint32_t last = m.memberStart[g + 1];
         const std::uint16_t stand = m.members[first];
         const Vec at = current[stand];
-        if (at == base[stand]) {
+        const float scale = m.baseScale[g];
+        if (at == base[stand] || !(scale > 0.0f)) {
             for (std::uint32_t i = first; i < last; ++i) {
                 normals[m.members[i]] = m.originalNormals[m.members[i]];
             }
             continue;
         }
-        const Orientation from{m.baseDirection[g], m.baseScale[g]};
         const Vec surface =
-            surfaceAround(current.data(), at, ring + m.ringStart[g], ring + m.ringStart[g + 1]);
+            surfaceAround(current.data(), at, ring + m.ringStart[g], ring + m.ringStart[g + 1]) *
+            scale;
         for (std::uint32_t i = first; i < last; ++i) {
-            normals[m.members[i]] = turnedNormal(m.originalNormals[m.members[i]], from, surface);
+            const std::uint16_t v = m.members[i];
+            if (batch.add(v, m.originalNormals[v], m.baseDirection[g], surface)) {
+                batch.flush(normals.data());
+            }
         }
     }
+    batch.flush(normals.data());
 }
 
 } // namespace dent

@@ -42,6 +42,7 @@ struct DentNormals {
     std::vector<RingEdge> ring;             // per group: its triangles, seen from it
     std::vector<Vec> baseDirection;         // per group: unit area-weighted base normal
     std::vector<float> baseScale;           // per group: 1 / its length; 0 without orientation
+    std::vector<float> span;                // per group: farthest corner of its triangles
     std::vector<std::uint32_t> cellStart;   // per grid cell: its first group; one past the last
     std::vector<std::uint32_t> visited;     // per group: the pass that last updated it
     std::vector<std::uint16_t> pending;     // room for the groups one pass rewrites

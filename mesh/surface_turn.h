@@ -1,0 +1,158 @@
+#pragma once
+// The arithmetic behind normals that follow a dent: the summed area-weighted
+// normal of the triangles around a point, and a normal turned with it. The
+// SSE forms compute, lane for lane, the same float operations as the scalar
+// ones, so both give the same bits. Not part of the model's interface.
+#include <cfloat>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "mesh/dent_normals.h"
+#include "mesh/vec.h"
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define DENT_SURFACE_SSE 1
+#endif
+
+namespace dent::detail {
+
+// A current surface whose squared length, in units of the base surface's,
+// fell to this or less has collapsed and no longer has an orientation.
+inline constexpr float kCollapsedSq = 1e-6f;
+// Surfaces whose directions' cosine is within this of -1 (more than about 177
+// degrees apart) have no unique rotation between them.
+inline constexpr float kOppositeMargin = 1e-3f;
+
+// A surface's unit direction, and the scale that brings a surface of its size
+// to unit length; scale 0 for a surface without direction.
+struct Orientation {
+    Vec direction;
+    float scale = 0.0f;
+};
+
+inline Orientation orientationOf(Vec surface) {
+    const float sq = lengthSq(surface);
+    if (!(sq > 0.0f) || !(sq <= FLT_MAX)) {
+        return {};
+    }
+    const float scale = 1.0f / squareRoot(sq);
+    if (!(scale <= FLT_MAX)) {
+        return {};
+    }
+    return {surface * scale, scale};
+}
+
+// n turned by the smallest rotation that takes the unit direction a to the
+// direction of c, at unit length; c is the current surface times the base
+// surface's scale, so an unchanged surface has length 1. Rodrigues' rotation
+// by unit vectors a and b,
+//   R n = n (a.b) + (a x b) x n + (a x b) ((a x b).n) / (1 + a.b),
+// is taken with b = c / s unnormalised and multiplied by s (s + a.c), which
+// leaves its direction alone and saves two roots and two divisions:
+//   r = (n (a.c) + (a x c) x n) (s + a.c) + (a x c) ((a x c).n).
+// n itself when c has collapsed or is not finite, when a and c point almost
+// opposite ways, or when r cannot be scaled (a zero or non-finite n).
+inline Vec turnedNormal(Vec n, Vec a, Vec c) {
+    const float cSq = lengthSq(c);
+    if (!(cSq > kCollapsedSq) || !(cSq <= FLT_MAX)) {
+        return n;
+    }
+    const float s = squareRoot(cSq);
+    const float along = dot(a, c);
+    if (!(along > (kOppositeMargin - 1.0f) * s)) {
+        return n;
+    }
+    const Vec k = cross(a, c);
+    const Vec r = (n * along + cross(k, n)) * (s + along) + k * dot(k, n);
+    const float rSq = lengthSq(r);
+    if (!(rSq > 0.0f) || !(rSq <= FLT_MAX)) {
+        return n;
+    }
+    return r * (1.0f / squareRoot(rSq));
+}
+
+#ifdef DENT_SURFACE_SSE
+// x, y, z of a vector in the low three lanes, 0 in the fourth.
+inline __m128 load3(const Vec& v) {
+    double xy;
+    std::memcpy(&xy, &v.x, sizeof xy);
+    return _mm_movelh_ps(_mm_castpd_ps(_mm_set_sd(xy)), _mm_load_ss(&v.z));
+}
+
+// Lane for lane the three differences of cross().
+inline __m128 cross3(__m128 a, __m128 b) {
+    const __m128 aYZX = _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 0, 2, 1));
+    const __m128 aZXY = _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 1, 0, 2));
+    const __m128 bYZX = _mm_shuffle_ps(b, b, _MM_SHUFFLE(3, 0, 2, 1));
+    const __m128 bZXY = _mm_shuffle_ps(b, b, _MM_SHUFFLE(3, 1, 0, 2));
+    return _mm_sub_ps(_mm_mul_ps(aYZX, bZXY), _mm_mul_ps(aZXY, bYZX));
+}
+#endif
+
+// The sum, in ring order, of cross(p - at, q - at) over the ring's corner
+// pairs: the area-weighted normal of the triangles around `at`, doubled.
+inline Vec surfaceAround(const Vec* positions, Vec at, const RingEdge* first,
+                         const RingEdge* last) {
+#ifdef DENT_SURFACE_SSE
+    const __m128 a = load3(at);
+    __m128 sum = _mm_setzero_ps();
+    for (const RingEdge* e = first; e != last; ++e) {
+        sum = _mm_add_ps(sum, cross3(_mm_sub_ps(load3(positions[e->first]), a),
+                                     _mm_sub_ps(load3(positions[e->second]), a)));
+    }
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, sum);
+    return {lanes[0], lanes[1], lanes[2]};
+#else
+    Vec sum;
+    for (const RingEdge* e = first; e != last; ++e) {
+        sum = sum + cross(positions[e->first] - at, positions[e->second] - at);
+    }
+    return sum;
+#endif
+}
+
+// Normals to turn, gathered so that four are turned at a time.
+class TurnBatch {
+  public:
+    // Queues normals[vertex] = turnedNormal(original, direction, surface).
+    // True when the batch is full and must be flushed before the next add.
+    bool add(std::uint16_t vertex, Vec original, Vec direction, Vec surface) {
+        const std::size_t i = size_++;
+        vertex_[i] = vertex;
+        set(n_, i, original);
+        set(a_, i, direction);
+        set(c_, i, surface);
+        return size_ == kSize;
+    }
+
+    // Writes the queued normals and empties the batch.
+    void flush(Vec* normals);
+
+  private:
+    static constexpr std::size_t kSize = 64; // a multiple of 4
+    struct Lanes {
+        alignas(16) float x[kSize];
+        alignas(16) float y[kSize];
+        alignas(16) float z[kSize];
+    };
+
+    static void set(Lanes& l, std::size_t i, Vec v) {
+        l.x[i] = v.x;
+        l.y[i] = v.y;
+        l.z[i] = v.z;
+    }
+    static Vec get(const Lanes& l, std::size_t i) { return {l.x[i], l.y[i], l.z[i]}; }
+
+#ifdef DENT_SURFACE_SSE
+    void turnFour(std::size_t first, Vec* normals) const;
+#endif
+
+    Lanes n_, a_, c_;
+    std::uint16_t vertex_[kSize];
+    std::size_t size_ = 0;
+};
+
+} // namespace dent::detail
