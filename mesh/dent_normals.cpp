@@ -121,7 +121,7 @@ template <class T> std::size_t bytesOf(const std::vector<T>& v) {
 std::size_t DentNormals::heldBytes() const {
     return bytesOf(originalNormals) + bytesOf(groupOf) + bytesOf(memberStart) + bytesOf(members) +
            bytesOf(ringStart) + bytesOf(ring) + bytesOf(baseDirection) + bytesOf(baseScale) +
-           bytesOf(cellStart) + bytesOf(visited) + bytesOf(pending);
+           bytesOf(span) + bytesOf(cellStart) + bytesOf(visited) + bytesOf(pending);
 }
 
 Vec followedNormal(Vec original, Vec baseSurface, Vec currentSurface) {
