@@ -112,6 +112,86 @@ bool hasOrientation(Vec a, Vec b, Vec c) {
     return lengthSq(cross(u, v)) > kFlatSineSq * lengthSq(u) * lengthSq(v);
 }
 
+// Two corners of a triangle seen from its third, in winding order.
+struct RingEdge {
+    std::uint16_t first = 0;
+    std::uint16_t second = 0;
+};
+
+// Each group's triangles, seen from it, as chains of corners: consecutive
+// corners of a chain are the other two corners of one of its triangles, in
+// winding order, so that a fan around the group loads each neighbour once.
+// Corners at one place (of one group) link up; chains that cannot go on end
+// with kChainBreak.
+void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
+                const std::vector<std::uint32_t>& edgeStart) {
+    const std::size_t groups = edgeStart.size() - 1;
+    m.ringStart.assign(groups + 1, 0);
+    m.ring.clear();
+    m.ring.reserve(edges.size() * 2);
+    struct Link {
+        std::uint16_t from; // group of the edge's first corner
+        std::uint32_t edge;
+    };
+    std::vector<Link> byFrom;
+    std::vector<std::uint16_t> intoCount;
+    std::vector<bool> used;
+    for (std::size_t g = 0; g < groups; ++g) {
+        m.ringStart[g] = static_cast<std::uint32_t>(m.ring.size());
+        const std::uint32_t first = edgeStart[g];
+        const std::uint32_t count = edgeStart[g + 1] - first;
+        byFrom.clear();
+        for (std::uint32_t e = 0; e < count; ++e) {
+            byFrom.push_back({m.groupOf[edges[first + e].first], e});
+        }
+        std::sort(byFrom.begin(), byFrom.end(), [](const Link& a, const Link& b) {
+            return a.from != b.from ? a.from < b.from : a.edge < b.edge;
+        });
+        // The next unused edge leaving a group, or count.
+        auto leaving = [&](std::uint16_t group) {
+            auto it = std::lower_bound(byFrom.begin(), byFrom.end(), group,
+                                       [](const Link& l, std::uint16_t v) { return l.from < v; });
+            for (; it != byFrom.end() && it->from == group; ++it) {
+                if (!used[it->edge]) {
+                    return it->edge;
+                }
+            }
+            return count;
+        };
+        // Chains start best where no edge arrives: the open end of a fan.
+        std::vector<bool> arrived(count, false);
+        for (std::uint32_t e = 0; e < count; ++e) {
+            const std::uint16_t to = m.groupOf[edges[first + e].second];
+            auto it = std::lower_bound(byFrom.begin(), byFrom.end(), to,
+                                       [](const Link& l, std::uint16_t v) { return l.from < v; });
+            for (; it != byFrom.end() && it->from == to; ++it) {
+                arrived[it->edge] = true;
+            }
+        }
+        used.assign(count, false);
+        for (int round = 0; round < 2; ++round) {
+            for (std::uint32_t e = 0; e < count; ++e) {
+                if (used[e] || (round == 0 && arrived[e])) {
+                    continue;
+                }
+                if (m.ring.size() > m.ringStart[g]) {
+                    m.ring.push_back(kChainBreak);
+                }
+                used[e] = true;
+                m.ring.push_back(edges[first + e].first);
+                m.ring.push_back(edges[first + e].second);
+                for (std::uint32_t next = leaving(m.groupOf[edges[first + e].second]);
+                     next != count; next = leaving(m.groupOf[edges[first + next].second])) {
+                    used[next] = true;
+                    m.ring.push_back(edges[first + next].second);
+                }
+            }
+        }
+    }
+    m.ringStart[groups] = static_cast<std::uint32_t>(m.ring.size());
+    m.ring.shrink_to_fit();
+}
+
 template <class T> std::size_t bytesOf(const std::vector<T>& v) {
     return v.capacity() * sizeof(T);
 }
@@ -243,44 +323,46 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
                m.groupOf[t[2]] != DentNormals::kNoGroup &&
                hasOrientation(base[t[0]], base[t[1]], base[t[2]]);
     };
-    m.ringStart.assign(groups + 1, 0);
+    std::vector<std::uint32_t> edgeStart(groups + 1, 0);
     for (const TriangleCorners& t : triangles) {
         if (takesPart(t)) {
             for (std::uint16_t corner : t) {
-                ++m.ringStart[m.groupOf[corner] + 1];
+                ++edgeStart[m.groupOf[corner] + 1];
             }
         }
     }
     for (std::size_t g = 0; g < groups; ++g) {
-        m.ringStart[g + 1] += m.ringStart[g];
+        edgeStart[g + 1] += edgeStart[g];
     }
-    m.ring.resize(m.ringStart[groups]);
-    cursor.assign(m.ringStart.begin(), m.ringStart.end() - 1);
+    std::vector<RingEdge> edges(edgeStart[groups]);
+    cursor.assign(edgeStart.begin(), edgeStart.end() - 1);
     for (const TriangleCorners& t : triangles) {
         if (takesPart(t)) {
-            m.ring[cursor[m.groupOf[t[0]]]++] = {t[1], t[2]};
-            m.ring[cursor[m.groupOf[t[1]]]++] = {t[2], t[0]};
-            m.ring[cursor[m.groupOf[t[2]]]++] = {t[0], t[1]};
+            edges[cursor[m.groupOf[t[0]]]++] = {t[1], t[2]};
+            edges[cursor[m.groupOf[t[1]]]++] = {t[2], t[0]};
+            edges[cursor[m.groupOf[t[2]]]++] = {t[0], t[1]};
         }
     }
+    chainRings(m, edges, edgeStart);
 
     // The base orientation of each group, or none where its triangles cancel.
     m.baseDirection.resize(groups);
     m.baseScale.resize(groups);
     m.span.resize(groups);
-    const RingEdge* ring = m.ring.data();
+    const std::uint16_t* ring = m.ring.data();
     for (std::size_t g = 0; g < groups; ++g) {
         const Vec at = base[m.members[m.memberStart[g]]];
         const Vec sum =
             surfaceAround(base.data(), at, ring + m.ringStart[g], ring + m.ringStart[g + 1]);
         float total = 0.0f;
         float span = 0.0f;
-        for (std::uint32_t e = m.ringStart[g]; e < m.ringStart[g + 1]; ++e) {
-            const Vec p = base[m.ring[e].first] - at;
-            const Vec q = base[m.ring[e].second] - at;
-            total += length(cross(p, q));
-            span = std::max(span, std::max(length(p), length(q)));
-        }
+        forEachPair(ring + m.ringStart[g], ring + m.ringStart[g + 1],
+                    [&](std::uint16_t first, std::uint16_t second) {
+                        const Vec p = base[first] - at;
+                        const Vec q = base[second] - at;
+                        total += length(cross(p, q));
+                        span = std::max(span, std::max(length(p), length(q)));
+                    });
         m.span[g] = span;
         const float sumSq = lengthSq(sum);
         const bool oriented = std::isfinite(sumSq) && sumSq > kCancelledSq * total * total;
@@ -356,8 +438,9 @@ void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> b
                 const float inner = radius - m.span[g] - radius * kInnerSlack;
                 if (coarse || !(inner > 0.0f) || !(distanceSq < inner * inner)) {
                     for (std::uint32_t e = m.ringStart[g]; e < m.ringStart[g + 1]; ++e) {
-                        mark(m.groupOf[m.ring[e].first]);
-                        mark(m.groupOf[m.ring[e].second]);
+                        if (m.ring[e] != kChainBreak) {
+                            mark(m.groupOf[m.ring[e]]);
+                        }
                     }
                 }
             }
@@ -367,7 +450,7 @@ void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> b
     // Groups at their base position, or without an orientation, get their
     // original normals back; the others' members are turned in batches.
     TurnBatch batch;
-    const RingEdge* ring = m.ring.data();
+    const std::uint16_t* ring = m.ring.data();
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint16_t g = pending[k];
         const std::uint32_t first = m.memberStart[g];

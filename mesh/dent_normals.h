@@ -18,12 +18,6 @@ using TriangleCorners = std::array<std::uint16_t, 3>;
 // The most vertices a mesh may have for its normals to follow (16-bit indices).
 inline constexpr std::size_t kMaxFollowedVertices = 0xFFFF;
 
-// Two corners of a triangle seen from its third, in winding order.
-struct RingEdge {
-    std::uint16_t first = 0;
-    std::uint16_t second = 0;
-};
-
 // What a mesh needs for its normals to follow its dents, built once from its
 // undeformed shape and read-only afterwards apart from the visit marks.
 //
@@ -39,7 +33,7 @@ struct DentNormals {
     std::vector<std::uint32_t> memberStart; // per group, and one past the last
     std::vector<std::uint16_t> members;     // vertices by group; the first stands for it
     std::vector<std::uint32_t> ringStart;   // per group, and one past the last
-    std::vector<RingEdge> ring;             // per group: its triangles, seen from it
+    std::vector<std::uint16_t> ring;        // per group: its triangles as chains of corners
     std::vector<Vec> baseDirection;         // per group: unit area-weighted base normal
     std::vector<float> baseScale;           // per group: 1 / its length; 0 without orientation
     std::vector<float> span;                // per group: farthest corner of its triangles
@@ -53,6 +47,7 @@ struct DentNormals {
     std::int32_t cells[3] = {0, 0, 0};
 
     static constexpr std::uint16_t kNoGroup = 0xFFFF;
+    static constexpr std::uint16_t kChainBreak = 0xFFFF; // ends a chain in `ring`
 
     bool empty() const { return originalNormals.empty(); }
     // Heap bytes held, for the mesh's memory account.

@@ -91,25 +91,50 @@ inline __m128 cross3(__m128 a, __m128 b) {
 }
 #endif
 
-// The sum, in ring order, of cross(p - at, q - at) over the ring's corner
-// pairs: the area-weighted normal of the triangles around `at`, doubled.
-inline Vec surfaceAround(const Vec* positions, Vec at, const RingEdge* first,
-                         const RingEdge* last) {
+inline constexpr std::uint16_t kChainBreak = DentNormals::kChainBreak;
+
+// Calls pair(first, second) for each two consecutive corners of the chains in
+// [first, last), chain by chain: the triangles around a point.
+template <class Pair>
+void forEachPair(const std::uint16_t* first, const std::uint16_t* last, Pair pair) {
+    while (first != last) {
+        std::uint16_t previous = *first++;
+        for (; first != last && *first != kChainBreak; ++first) {
+            pair(previous, *first);
+            previous = *first;
+        }
+        if (first != last) {
+            ++first;
+        }
+    }
+}
+
+// The sum, pair by pair as forEachPair visits them, of cross(p - at, q - at):
+// the area-weighted normal of the triangles around `at`, doubled.
+inline Vec surfaceAround(const Vec* positions, Vec at, const std::uint16_t* first,
+                         const std::uint16_t* last) {
 #ifdef DENT_SURFACE_SSE
     const __m128 a = load3(at);
     __m128 sum = _mm_setzero_ps();
-    for (const RingEdge* e = first; e != last; ++e) {
-        sum = _mm_add_ps(sum, cross3(_mm_sub_ps(load3(positions[e->first]), a),
-                                     _mm_sub_ps(load3(positions[e->second]), a)));
+    while (first != last) {
+        __m128 previous = _mm_sub_ps(load3(positions[*first++]), a);
+        for (; first != last && *first != kChainBreak; ++first) {
+            const __m128 next = _mm_sub_ps(load3(positions[*first]), a);
+            sum = _mm_add_ps(sum, cross3(previous, next));
+            previous = next;
+        }
+        if (first != last) {
+            ++first;
+        }
     }
     alignas(16) float lanes[4];
     _mm_store_ps(lanes, sum);
     return {lanes[0], lanes[1], lanes[2]};
 #else
     Vec sum;
-    for (const RingEdge* e = first; e != last; ++e) {
-        sum = sum + cross(positions[e->first] - at, positions[e->second] - at);
-    }
+    forEachPair(first, last, [&](std::uint16_t p, std::uint16_t q) {
+        sum = sum + cross(positions[p] - at, positions[q] - at);
+    });
     return sum;
 #endif
 }
