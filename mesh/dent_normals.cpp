@@ -378,25 +378,29 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
     return m;
 }
 
-void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> base,
-                std::span<const Vec> current, std::span<Vec> normals) {
-    const std::size_t n = m.originalNormals.size();
-    if (n == 0 || base.size() != n || current.size() != n || normals.size() != n ||
-        !isFinite(centre) || !(radius > 0.0f) || !std::isfinite(radius)) {
-        return;
-    }
+namespace {
+
+// Lists in m.pending, once each, the groups within the radius and their
+// neighbours; returns how many. Raw pointers, so that the compiler need not
+// reload them around every store.
+std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* base) {
     if (++m.pass == 0) {
         std::fill(m.visited.begin(), m.visited.end(), 0u);
         m.pass = 1;
     }
     const std::uint32_t pass = m.pass;
-
-    // Every group to rewrite, once: those within the radius and their neighbours.
+    std::uint32_t* visited = m.visited.data();
     std::uint16_t* pending = m.pending.data();
+    const std::uint16_t* groupOf = m.groupOf.data();
+    const std::uint16_t* members = m.members.data();
+    const std::uint32_t* memberStart = m.memberStart.data();
+    const std::uint16_t* ring = m.ring.data();
+    const std::uint32_t* ringStart = m.ringStart.data();
+    const float* span = m.span.data();
     std::size_t count = 0;
     auto mark = [&](std::uint16_t g) {
-        if (g != DentNormals::kNoGroup && m.visited[g] != pass) {
-            m.visited[g] = pass;
+        if (visited[g] != pass) {
+            visited[g] = pass;
             pending[count++] = g;
         }
     };
@@ -428,53 +432,76 @@ void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> b
             for (std::uint32_t g = from; g < to; ++g) {
                 // The dent's own reach test (it moves only what lies within),
                 // with the root taken only near the rim.
-                const float distanceSq = lengthSq(base[m.members[m.memberStart[g]]] - centre);
+                const float distanceSq = lengthSq(base[members[memberStart[g]]] - centre);
                 if (!(distanceSq < surelyWithin) &&
                     !(distanceSq <= maybeWithin && squareRoot(distanceSq) < radius)) {
                     continue;
                 }
                 mark(static_cast<std::uint16_t>(g));
                 // Neighbours beyond the radius exist only near its rim.
-                const float inner = radius - m.span[g] - radius * kInnerSlack;
+                const float inner = radius - span[g] - radius * kInnerSlack;
                 if (coarse || !(inner > 0.0f) || !(distanceSq < inner * inner)) {
-                    for (std::uint32_t e = m.ringStart[g]; e < m.ringStart[g + 1]; ++e) {
-                        if (m.ring[e] != kChainBreak) {
-                            mark(m.groupOf[m.ring[e]]);
+                    for (std::uint32_t e = ringStart[g]; e < ringStart[g + 1]; ++e) {
+                        if (ring[e] != kChainBreak) {
+                            mark(groupOf[ring[e]]);
                         }
                     }
                 }
             }
         }
     }
+    return count;
+}
 
-    // Groups at their base position, or without an orientation, get their
-    // original normals back; the others' members are turned in batches.
-    TurnBatch batch;
+// Groups at their base position, or without an orientation, get their
+// original normals back; the others' members are turned in batches.
+void rewriteNormals(const DentNormals& m, std::size_t count, const Vec* base, const Vec* current,
+                    Vec* normals) {
+    const std::uint16_t* pending = m.pending.data();
+    const std::uint16_t* members = m.members.data();
+    const std::uint32_t* memberStart = m.memberStart.data();
     const std::uint16_t* ring = m.ring.data();
+    const std::uint32_t* ringStart = m.ringStart.data();
+    const Vec* original = m.originalNormals.data();
+    const Vec* baseDirection = m.baseDirection.data();
+    const float* baseScale = m.baseScale.data();
+    TurnBatch batch;
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint16_t g = pending[k];
-        const std::uint32_t first = m.memberStart[g];
-        const std::uint32_t last = m.memberStart[g + 1];
-        const std::uint16_t stand = m.members[first];
+        const std::uint32_t first = memberStart[g];
+        const std::uint32_t last = memberStart[g + 1];
+        const std::uint16_t stand = members[first];
         const Vec at = current[stand];
-        const float scale = m.baseScale[g];
+        const float scale = baseScale[g];
         if (at == base[stand] || !(scale > 0.0f)) {
             for (std::uint32_t i = first; i < last; ++i) {
-                normals[m.members[i]] = m.originalNormals[m.members[i]];
+                normals[members[i]] = original[members[i]];
             }
             continue;
         }
         const Vec surface =
-            surfaceAround(current.data(), at, ring + m.ringStart[g], ring + m.ringStart[g + 1]) *
-            scale;
+            surfaceAround(current, at, ring + ringStart[g], ring + ringStart[g + 1]) * scale;
         for (std::uint32_t i = first; i < last; ++i) {
-            const std::uint16_t v = m.members[i];
-            if (batch.add(v, m.originalNormals[v], m.baseDirection[g], surface)) {
-                batch.flush(normals.data());
+            const std::uint16_t v = members[i];
+            if (batch.add(v, original[v], baseDirection[g], surface)) {
+                batch.flush(normals);
             }
         }
     }
-    batch.flush(normals.data());
+    batch.flush(normals);
+}
+
+} // namespace
+
+void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> base,
+                std::span<const Vec> current, std::span<Vec> normals) {
+    const std::size_t n = m.originalNormals.size();
+    if (n == 0 || base.size() != n || current.size() != n || normals.size() != n ||
+        !isFinite(centre) || !(radius > 0.0f) || !std::isfinite(radius)) {
+        return;
+    }
+    const std::size_t count = collectReach(m, centre, radius, base.data());
+    rewriteNormals(m, count, base.data(), current.data(), normals.data());
 }
 
 } // namespace dent

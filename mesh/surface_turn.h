@@ -80,15 +80,6 @@ inline __m128 load3(const Vec& v) {
     std::memcpy(&xy, &v.x, sizeof xy);
     return _mm_movelh_ps(_mm_castpd_ps(_mm_set_sd(xy)), _mm_load_ss(&v.z));
 }
-
-// Lane for lane the three differences of cross().
-inline __m128 cross3(__m128 a, __m128 b) {
-    const __m128 aYZX = _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 0, 2, 1));
-    const __m128 aZXY = _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 1, 0, 2));
-    const __m128 bYZX = _mm_shuffle_ps(b, b, _MM_SHUFFLE(3, 0, 2, 1));
-    const __m128 bZXY = _mm_shuffle_ps(b, b, _MM_SHUFFLE(3, 1, 0, 2));
-    return _mm_sub_ps(_mm_mul_ps(aYZX, bZXY), _mm_mul_ps(aZXY, bYZX));
-}
 #endif
 
 inline constexpr std::uint16_t kChainBreak = DentNormals::kChainBreak;
@@ -114,22 +105,30 @@ void forEachPair(const std::uint16_t* first, const std::uint16_t* last, Pair pai
 inline Vec surfaceAround(const Vec* positions, Vec at, const std::uint16_t* first,
                          const std::uint16_t* last) {
 #ifdef DENT_SURFACE_SSE
+    // cross(u, v) = (u * v.yzx - u.yzx * v).yzx: the sum is kept in that
+    // rotated order and turned back once, and each corner's rotated copy
+    // serves both triangles it belongs to. Lane for lane these are the
+    // products and differences of cross(), so the bits are the same.
     const __m128 a = load3(at);
-    __m128 sum = _mm_setzero_ps();
+    __m128 rotatedSum = _mm_setzero_ps();
     while (first != last) {
-        __m128 previous = _mm_sub_ps(load3(positions[*first++]), a);
+        __m128 u = _mm_sub_ps(load3(positions[*first++]), a);
+        __m128 uYZX = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 0, 2, 1));
         for (; first != last && *first != kChainBreak; ++first) {
-            const __m128 next = _mm_sub_ps(load3(positions[*first]), a);
-            sum = _mm_add_ps(sum, cross3(previous, next));
-            previous = next;
+            const __m128 v = _mm_sub_ps(load3(positions[*first]), a);
+            const __m128 vYZX = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1));
+            rotatedSum =
+                _mm_add_ps(rotatedSum, _mm_sub_ps(_mm_mul_ps(u, vYZX), _mm_mul_ps(uYZX, v)));
+            u = v;
+            uYZX = vYZX;
         }
         if (first != last) {
             ++first;
         }
     }
     alignas(16) float lanes[4];
-    _mm_store_ps(lanes, sum);
-    return {lanes[0], lanes[1], lanes[2]};
+    _mm_store_ps(lanes, rotatedSum);
+    return {lanes[1], lanes[2], lanes[0]};
 #else
     Vec sum;
     forEachPair(first, last, [&](std::uint16_t p, std::uint16_t q) {
