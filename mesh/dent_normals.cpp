@@ -121,8 +121,8 @@ struct RingEdge {
 // Each group's triangles, seen from it, as chains of corners: consecutive
 // corners of a chain are the other two corners of one of its triangles, in
 // winding order, so that a fan around the group loads each neighbour once.
-// Corners at one place (of one group) link up; chains that cannot go on end
-// with kChainBreak.
+// Corners at one place (of one group) link up. Each chain is its number of
+// corners followed by the corners.
 void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
                 const std::vector<std::uint32_t>& edgeStart) {
     const std::size_t groups = edgeStart.size() - 1;
@@ -134,8 +134,8 @@ void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
         std::uint32_t edge;
     };
     std::vector<Link> byFrom;
-    std::vector<std::uint16_t> intoCount;
     std::vector<bool> used;
+    std::vector<bool> arrived;
     for (std::size_t g = 0; g < groups; ++g) {
         m.ringStart[g] = static_cast<std::uint32_t>(m.ring.size());
         const std::uint32_t first = edgeStart[g];
@@ -159,7 +159,7 @@ void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
             return count;
         };
         // Chains start best where no edge arrives: the open end of a fan.
-        std::vector<bool> arrived(count, false);
+        arrived.assign(count, false);
         for (std::uint32_t e = 0; e < count; ++e) {
             const std::uint16_t to = m.groupOf[edges[first + e].second];
             auto it = std::lower_bound(byFrom.begin(), byFrom.end(), to,
@@ -174,9 +174,8 @@ void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
                 if (used[e] || (round == 0 && arrived[e])) {
                     continue;
                 }
-                if (m.ring.size() > m.ringStart[g]) {
-                    m.ring.push_back(kChainBreak);
-                }
+                const std::size_t length = m.ring.size();
+                m.ring.push_back(0);
                 used[e] = true;
                 m.ring.push_back(edges[first + e].first);
                 m.ring.push_back(edges[first + e].second);
@@ -185,6 +184,7 @@ void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
                     used[next] = true;
                     m.ring.push_back(edges[first + next].second);
                 }
+                m.ring[length] = static_cast<std::uint16_t>(m.ring.size() - length - 1);
             }
         }
     }
@@ -441,11 +441,8 @@ std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* ba
                 // Neighbours beyond the radius exist only near its rim.
                 const float inner = radius - span[g] - radius * kInnerSlack;
                 if (coarse || !(inner > 0.0f) || !(distanceSq < inner * inner)) {
-                    for (std::uint32_t e = ringStart[g]; e < ringStart[g + 1]; ++e) {
-                        if (ring[e] != kChainBreak) {
-                            mark(groupOf[ring[e]]);
-                        }
-                    }
+                    forEachCorner(ring + ringStart[g], ring + ringStart[g + 1],
+                                  [&](std::uint16_t corner) { mark(groupOf[corner]); });
                 }
             }
         }

@@ -33,7 +33,7 @@ struct DentNormals {
     std::vector<std::uint32_t> memberStart; // per group, and one past the last
     std::vector<std::uint16_t> members;     // vertices by group; the first stands for it
     std::vector<std::uint32_t> ringStart;   // per group, and one past the last
-    std::vector<std::uint16_t> ring;        // per group: its triangles as chains of corners
+    std::vector<std::uint16_t> ring;        // per group: chains of corners, each after its length
     std::vector<Vec> baseDirection;         // per group: unit area-weighted base normal
     std::vector<float> baseScale;           // per group: 1 / its length; 0 without orientation
     std::vector<float> span;                // per group: farthest corner of its triangles
@@ -47,7 +47,6 @@ struct DentNormals {
     std::int32_t cells[3] = {0, 0, 0};
 
     static constexpr std::uint16_t kNoGroup = 0xFFFF;
-    static constexpr std::uint16_t kChainBreak = 0xFFFF; // ends a chain in `ring`
 
     bool empty() const { return originalNormals.empty(); }
     // Heap bytes held, for the mesh's memory account.

@@ -82,21 +82,31 @@ inline __m128 load3(const Vec& v) {
 }
 #endif
 
-inline constexpr std::uint16_t kChainBreak = DentNormals::kChainBreak;
+// The triangles around a point are kept as chains of corners, each chain
+// after its number of corners: consecutive corners of a chain are the other
+// two corners of one triangle, in winding order.
 
-// Calls pair(first, second) for each two consecutive corners of the chains in
+// Calls corner(c) for each corner of the chains in [first, last).
+template <class Corner>
+void forEachCorner(const std::uint16_t* first, const std::uint16_t* last, Corner corner) {
+    while (first != last) {
+        const std::uint16_t* end = first + 1 + *first;
+        for (++first; first != end; ++first) {
+            corner(*first);
+        }
+    }
+}
+
+// Calls pair(p, q) for each two consecutive corners of the chains in
 // [first, last), chain by chain: the triangles around a point.
 template <class Pair>
 void forEachPair(const std::uint16_t* first, const std::uint16_t* last, Pair pair) {
     while (first != last) {
-        std::uint16_t previous = *first++;
-        for (; first != last && *first != kChainBreak; ++first) {
-            pair(previous, *first);
-            previous = *first;
+        const std::uint16_t* end = first + 1 + *first;
+        for (first += 2; first < end; ++first) {
+            pair(first[-1], first[0]);
         }
-        if (first != last) {
-            ++first;
-        }
+        first = end;
     }
 }
 
@@ -111,20 +121,29 @@ inline Vec surfaceAround(const Vec* positions, Vec at, const std::uint16_t* firs
     // products and differences of cross(), so the bits are the same.
     const __m128 a = load3(at);
     __m128 rotatedSum = _mm_setzero_ps();
+    auto corner = [&](std::uint16_t c) { return _mm_sub_ps(load3(positions[c]), a); };
+    auto yzx = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1)); };
+    auto add = [&](__m128 u, __m128 uYZX, __m128 v, __m128 vYZX) {
+        rotatedSum = _mm_add_ps(rotatedSum, _mm_sub_ps(_mm_mul_ps(u, vYZX), _mm_mul_ps(uYZX, v)));
+    };
     while (first != last) {
-        __m128 u = _mm_sub_ps(load3(positions[*first++]), a);
-        __m128 uYZX = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 0, 2, 1));
-        for (; first != last && *first != kChainBreak; ++first) {
-            const __m128 v = _mm_sub_ps(load3(positions[*first]), a);
-            const __m128 vYZX = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1));
-            rotatedSum =
-                _mm_add_ps(rotatedSum, _mm_sub_ps(_mm_mul_ps(u, vYZX), _mm_mul_ps(uYZX, v)));
-            u = v;
-            uYZX = vYZX;
+        const std::uint16_t* end = first + 1 + *first;
+        __m128 u = corner(first[1]);
+        __m128 uYZX = yzx(u);
+        // Two triangles a round, so that no vector needs copying.
+        for (first += 2; end - first >= 2; first += 2) {
+            const __m128 v = corner(first[0]);
+            const __m128 vYZX = yzx(v);
+            add(u, uYZX, v, vYZX);
+            u = corner(first[1]);
+            uYZX = yzx(u);
+            add(v, vYZX, u, uYZX);
         }
-        if (first != last) {
-            ++first;
+        if (first != end) {
+            const __m128 v = corner(first[0]);
+            add(u, uYZX, v, yzx(v));
         }
+        first = end;
     }
     alignas(16) float lanes[4];
     _mm_store_ps(lanes, rotatedSum);
