@@ -99,9 +99,16 @@ Dented dentOnce(const Mesh& m, const Hit& h) {
     return d;
 }
 
-// The unit area-weighted normal of the triangles that use vertex v, in double.
-Vec areaNormalAt(const Mesh& m, const std::vector<Vec>& positions, std::size_t v) {
-    double sum[3] = {0.0, 0.0, 0.0};
+// The summed area-weighted normal of the triangles that use vertex v, and the
+// sum of their lengths, in double.
+struct AreaSum {
+    double x = 0.0, y = 0.0, z = 0.0;
+    double total = 0.0;
+    double length() const { return std::sqrt(x * x + y * y + z * z); }
+};
+
+AreaSum areaSumAt(const Mesh& m, const std::vector<Vec>& positions, std::size_t v) {
+    AreaSum sum;
     for (const dent::TriangleCorners& t : m.triangles) {
         if (t[0] != v && t[1] != v && t[2] != v) {
             continue;
@@ -111,12 +118,41 @@ Vec areaNormalAt(const Mesh& m, const std::vector<Vec>& positions, std::size_t v
         const Vec& c = positions[t[2]];
         const double u[3] = {double(b.x) - a.x, double(b.y) - a.y, double(b.z) - a.z};
         const double w[3] = {double(c.x) - a.x, double(c.y) - a.y, double(c.z) - a.z};
-        sum[0] += u[1] * w[2] - u[2] * w[1];
-        sum[1] += u[2] * w[0] - u[0] * w[2];
-        sum[2] += u[0] * w[1] - u[1] * w[0];
+        const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2],
+                             u[0] * w[1] - u[1] * w[0]};
+        sum.x += n[0];
+        sum.y += n[1];
+        sum.z += n[2];
+        sum.total += std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     }
-    const double length = std::sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]);
-    return {float(sum[0] / length), float(sum[1] / length), float(sum[2] / length)};
+    return sum;
+}
+
+// The unit area-weighted normal of the triangles that use vertex v.
+Vec areaNormalAt(const Mesh& m, const std::vector<Vec>& positions, std::size_t v) {
+    const AreaSum sum = areaSumAt(m, positions, v);
+    const double length = sum.length();
+    return {float(sum.x / length), float(sum.y / length), float(sum.z / length)};
+}
+
+// n turned by the smallest rotation from the direction of `from` to that of
+// `to` (Rodrigues' formula, in double), at unit length.
+Vec turnedInDouble(Vec n, const AreaSum& from, const AreaSum& to) {
+    const double a[3] = {from.x / from.length(), from.y / from.length(), from.z / from.length()};
+    const double b[3] = {to.x / to.length(), to.y / to.length(), to.z / to.length()};
+    const double c = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    const double k[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                         a[0] * b[1] - a[1] * b[0]};
+    const double v[3] = {n.x, n.y, n.z};
+    const double kv = k[0] * v[0] + k[1] * v[1] + k[2] * v[2];
+    const double kxv[3] = {k[1] * v[2] - k[2] * v[1], k[2] * v[0] - k[0] * v[2],
+                           k[0] * v[1] - k[1] * v[0]};
+    double r[3];
+    for (int i = 0; i < 3; ++i) {
+        r[i] = v[i] * c + kxv[i] + k[i] * kv / (1.0 + c);
+    }
+    const double length = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+    return {float(r[0] / length), float(r[1] / length), float(r[2] / length)};
 }
 
 void expectNear(Vec actual, Vec expected, float tolerance, const std::string& what) {
@@ -295,6 +331,58 @@ TEST(DentNormals, TextureSeamStaysInvisible) {
         ++checked;
     }
     EXPECT_GT(checked, 5u);
+}
+
+// --- Any triangle soup -----------------------------------------------------------
+
+// Every moved vertex whose triangles have a clear orientation before and after
+// the dent gets its original normal turned by the change of that orientation:
+// fans with gaps, edges with three triangles, opposite windings, vertices in
+// several separate fans.
+TEST(DentNormals, RandomMeshesFollowTheRule) {
+    modeltest::Rng rng(0x70F1);
+    std::size_t checked = 0;
+    for (int c = 0; c < 200; ++c) {
+        SCOPED_TRACE(c);
+        Mesh m;
+        const int n = 3 + rng.below(60);
+        for (int i = 0; i < n; ++i) {
+            const Vec normal{rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(0.2f, 1)};
+            m.add({rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-0.3f, 0.3f)},
+                  normal * (1.0f / dent::length(normal)));
+        }
+        const int triangles = rng.below(4 * n);
+        for (int t = 0; t < triangles; ++t) {
+            m.triangles.push_back({static_cast<std::uint16_t>(rng.below(n)),
+                                   static_cast<std::uint16_t>(rng.below(n)),
+                                   static_cast<std::uint16_t>(rng.below(n))});
+        }
+        const Hit h{{rng.uniform(-1, 1), rng.uniform(-1, 1), 0.0f},
+                    {rng.uniform(-1, 1), rng.uniform(-1, 1), -1.0f},
+                    rng.uniform(0.05f, 0.4f),
+                    rng.uniform(0.3f, 1.5f)};
+        const Dented d = dentOnce(m, h);
+        for (std::size_t v = 0; v < m.base.size(); ++v) {
+            if (d.current[v] == m.base[v]) {
+                ASSERT_TRUE(sameBits(d.normals[v], m.normals[v])) << v;
+                continue;
+            }
+            const AreaSum from = areaSumAt(m, m.base, v);
+            const AreaSum to = areaSumAt(m, d.current, v);
+            // Far from every threshold of the rule.
+            const bool clear = from.length() > 0.05 * from.total &&
+                               to.length() > 0.05 * from.length() &&
+                               (from.x * to.x + from.y * to.y + from.z * to.z) >
+                                   -0.9 * from.length() * to.length();
+            if (!clear) {
+                continue;
+            }
+            expectNear(d.normals[v], turnedInDouble(m.normals[v], from, to), 1e-4f,
+                       "vertex " + std::to_string(v));
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 500u);
 }
 
 // --- Triangles without orientation ---------------------------------------------
