@@ -34,6 +34,8 @@ constexpr float kRimOutside = 1.0f + 0x1p-18f;
 // A group whose triangles lie within the radius with this share of it to
 // spare has only neighbours that the reach test finds by themselves.
 constexpr float kInnerSlack = 0x1p-16f;
+// The most corners a chain holds: its length is a 16-bit number.
+constexpr std::uint16_t kMaxChain = 0xFFFF;
 
 float axis(Vec v, int a) {
     return a == 0 ? v.x : (a == 1 ? v.y : v.z);
@@ -122,7 +124,7 @@ struct RingEdge {
 // corners of a chain are the other two corners of one of its triangles, in
 // winding order, so that a fan around the group loads each neighbour once.
 // Corners at one place (of one group) link up. Each chain is its number of
-// corners followed by the corners.
+// corners (at most kMaxChain) followed by the corners.
 void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
                 const std::vector<std::uint32_t>& edgeStart) {
     const std::size_t groups = edgeStart.size() - 1;
@@ -174,7 +176,7 @@ void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
                 if (used[e] || (round == 0 && arrived[e])) {
                     continue;
                 }
-                const std::size_t length = m.ring.size();
+                std::size_t length = m.ring.size();
                 m.ring.push_back(0);
                 used[e] = true;
                 m.ring.push_back(edges[first + e].first);
@@ -182,6 +184,14 @@ void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
                 for (std::uint32_t next = leaving(m.groupOf[edges[first + e].second]);
                      next != count; next = leaving(m.groupOf[edges[first + next].second])) {
                     used[next] = true;
+                    if (m.ring.size() - length - 1 == kMaxChain) {
+                        // A full chain goes on in a new one from its last corner.
+                        m.ring[length] = kMaxChain;
+                        const std::uint16_t last = m.ring.back();
+                        length = m.ring.size();
+                        m.ring.push_back(0);
+                        m.ring.push_back(last);
+                    }
                     m.ring.push_back(edges[first + next].second);
                 }
                 m.ring[length] = static_cast<std::uint16_t>(m.ring.size() - length - 1);

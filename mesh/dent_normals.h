@@ -19,7 +19,7 @@ using TriangleCorners = std::array<std::uint16_t, 3>;
 inline constexpr std::size_t kMaxFollowedVertices = 0xFFFF;
 
 // What a mesh needs for its normals to follow its dents, built once from its
-// undeformed shape and read-only afterwards apart from the visit marks.
+// undeformed shape; a dent changes only its visit marks and pending list.
 //
 // Vertices at the same place whose normals agree (a texture seam) form one
 // smoothing group and turn together, so a seam stays invisible; vertices at

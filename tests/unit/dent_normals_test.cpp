@@ -385,6 +385,34 @@ TEST(DentNormals, RandomMeshesFollowTheRule) {
     EXPECT_GT(checked, 500u);
 }
 
+// A fan of more triangles than a chain of corners can hold (each triangle of a
+// 40000-spoke fan listed twice): the centre still turns with all of them.
+TEST(DentNormals, HugeFanCountsEveryTriangle) {
+    constexpr int kSpokes = 40000;
+    Mesh m;
+    const Vec tilted = Vec{0.3f, 0.0f, 1.0f} * (1.0f / dent::length({0.3f, 0.0f, 1.0f}));
+    const std::uint16_t centre = m.add({0.0f, 0.0f, 0.0f}, tilted);
+    for (int i = 0; i < kSpokes; ++i) {
+        const float angle = 6.2831853f * static_cast<float>(i) / kSpokes;
+        m.add({std::cos(angle), std::sin(angle), 0.0f}, kUp);
+    }
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < kSpokes; ++i) {
+            m.triangles.push_back({centre, static_cast<std::uint16_t>(1 + i),
+                                   static_cast<std::uint16_t>(1 + (i + 1) % kSpokes)});
+        }
+    }
+    // The centre and the spokes toward +x go down, those nearest the most:
+    // the fan tilts.
+    const Hit h{{0.6f, 0.0f, 0.0f}, {0.0f, 0.0f, -1.0f}, 0.2f, 1.0f};
+    const Dented d = dentOnce(m, h);
+    ASSERT_FALSE(d.current[centre] == m.base[centre]);
+    const Vec expected =
+        turnedInDouble(tilted, areaSumAt(m, m.base, centre), areaSumAt(m, d.current, centre));
+    expectNear(d.normals[centre], expected, 1e-4f, "centre");
+    EXPECT_GT(dent::length(d.normals[centre] - tilted), 1e-3f) << "the centre turns";
+}
+
 // --- Triangles without orientation ---------------------------------------------
 
 TEST(DentNormals, FlatTrianglesChangeNothing) {
