@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -179,17 +180,18 @@ const BodySide& bodySide() {
     return side;
 }
 
-// A first dent of the episode on the body side that moves about the given
-// percentage of its vertices.
+// A dent on the body side whose radius takes in about the given percentage of
+// its vertices: the first of its episode, or one that deepens a previous dent
+// of the episode (a sustained contact: two powers per vertex).
 struct SideHit {
     dent::ImpactField field;
     std::vector<dent::Vec> current;
     std::size_t dented = 0;
 };
 
-const SideHit& sideHit(int percent) {
-    static std::map<int, SideHit> hits;
-    auto found = hits.find(percent);
+const SideHit& sideHit(int percent, bool deepens = false) {
+    static std::map<std::pair<int, bool>, SideHit> hits;
+    auto found = hits.find({percent, deepens});
     if (found != hits.end()) {
         return found->second;
     }
@@ -203,13 +205,13 @@ const SideHit& sideHit(int percent) {
     const float radius =
         percent >= 100 ? d.back() * 1.01f : d[static_cast<std::size_t>(percent * d.size() / 100)];
     SideHit hit;
-    hit.field =
-        dent::impactField(centre, {0.0f, 0.3f, -1.0f}, 0.4f, radius, 0.0f, 0.0f, 0.6f, kPower);
+    hit.field = dent::impactField(centre, {0.0f, 0.3f, -1.0f}, 0.4f, radius, deepens ? 0.2f : 0.0f,
+                                  deepens ? radius * 0.8f : 0.0f, 0.6f, kPower);
     hit.current = dent::displaceImpact(hit.field, side.base, side.base);
     for (std::size_t i = 0; i < side.base.size(); ++i) {
         hit.dented += hit.current[i] == side.base[i] ? 0 : 1;
     }
-    return hits.emplace(percent, std::move(hit)).first->second;
+    return hits.emplace(std::make_pair(percent, deepens), std::move(hit)).first->second;
 }
 
 void perDentedVertex(benchmark::State& state, const SideHit& hit) {
@@ -224,10 +226,11 @@ void shares(benchmark::internal::Benchmark* b) {
     b->ArgName("percent")->Arg(5)->Arg(100);
 }
 
-// The dent itself, whole-mesh form.
+// The dent itself, whole-mesh form; the second argument 1 deepens a previous
+// dent of the episode.
 void BM_SideDent(benchmark::State& state) {
     const BodySide& side = bodySide();
-    const SideHit& hit = sideHit(static_cast<int>(state.range(0)));
+    const SideHit& hit = sideHit(static_cast<int>(state.range(0)), state.range(1) != 0);
     std::vector<dent::Vec> out;
     for (auto _ : state) {
         out = dent::displaceImpact(hit.field, side.base, side.base);
@@ -236,7 +239,7 @@ void BM_SideDent(benchmark::State& state) {
     }
     perDentedVertex(state, hit);
 }
-BENCHMARK(BM_SideDent)->Apply(shares);
+BENCHMARK(BM_SideDent)->ArgNames({"percent", "deepens"})->ArgsProduct({{5, 100}, {0, 1}});
 
 // The normals that follow the same dent, beside it.
 void BM_SideDentNormals(benchmark::State& state) {
