@@ -81,7 +81,8 @@ void followDent(DentNormals& mesh, Vec centre, float radius, std::span<const Vec
 // direction (zero, not finite, or the current one's squared length collapsed
 // to a millionth of the base one's or less), when the two point almost opposite ways
 // (more than about 177 degrees apart: no unique rotation), or when the result
-// cannot be scaled to unit length (a zero or non-finite original).
+// cannot be scaled to unit length exactly enough (a zero, tiny or non-finite
+// original).
 Vec followedNormal(Vec original, Vec baseSurface, Vec currentSurface);
 
 } // namespace dent

@@ -51,8 +51,8 @@ void TurnBatch::turnFour(std::size_t first, Vec* normals) const {
     const Quad k = cross4(a, c);
     const Quad r = (n * along + cross4(k, n)) * _mm_add_ps(s, along) + k * dot4(k, n);
     const __m128 rSq = dot4(r, r);
-    ok = _mm_and_ps(ok,
-                    _mm_and_ps(_mm_cmpgt_ps(rSq, _mm_setzero_ps()), _mm_cmple_ps(rSq, floatMax)));
+    ok = _mm_and_ps(
+        ok, _mm_and_ps(_mm_cmpge_ps(rSq, _mm_set1_ps(FLT_MIN)), _mm_cmple_ps(rSq, floatMax)));
     const Quad unit = r * _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(rSq));
 
     alignas(16) float x[4], y[4], z[4];

@@ -53,7 +53,8 @@ inline Orientation orientationOf(Vec surface) {
 // leaves its direction alone and saves two roots and two divisions:
 //   r = (n (a.c) + (a x c) x n) (s + a.c) + (a x c) ((a x c).n).
 // n itself when c has collapsed or is not finite, when a and c point almost
-// opposite ways, or when r cannot be scaled (a zero or non-finite n).
+// opposite ways, or when r cannot be scaled to unit length exactly enough (a
+// zero, tiny or non-finite n).
 inline Vec turnedNormal(Vec n, Vec a, Vec c) {
     const float cSq = lengthSq(c);
     if (!(cSq > kCollapsedSq) || !(cSq <= FLT_MAX)) {
@@ -67,7 +68,7 @@ inline Vec turnedNormal(Vec n, Vec a, Vec c) {
     const Vec k = cross(a, c);
     const Vec r = (n * along + cross(k, n)) * (s + along) + k * dot(k, n);
     const float rSq = lengthSq(r);
-    if (!(rSq > 0.0f) || !(rSq <= FLT_MAX)) {
+    if (!(rSq >= FLT_MIN) || !(rSq <= FLT_MAX)) {
         return n;
     }
     return r * (1.0f / squareRoot(rSq));

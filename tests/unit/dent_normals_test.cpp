@@ -540,6 +540,7 @@ const TurnCase kTurns[] = {
     {"CollapsedCurrent", {0.6f, 0, 0.8f}, {0, 0, 1}, {0, 1e-4f, 1e-4f}, {}, true},
     {"OppositeSurfaces", {0.6f, 0, 0.8f}, {0, 0, 1}, {0, 0, -1}, {}, true},
     {"ZeroOriginal", {0, 0, 0}, {0, 0, 1}, {0, 1, 1}, {}, true},
+    {"TinyOriginal", {1e-20f, 0, 1e-20f}, {0, 0, 1}, {0, 1, 1}, {}, true},
     {"NonFiniteOriginal", {kNaN, 0, 1}, {0, 0, 1}, {0, 1, 1}, {}, true},
 };
 
