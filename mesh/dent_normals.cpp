@@ -383,7 +383,6 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
 
     m.visited.assign(groups, 0);
     m.pending.resize(groups);
-    m.pending.resize(groups);
     m.originalNormals.assign(normals.begin(), normals.end());
     return m;
 }
