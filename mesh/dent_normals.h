@@ -57,8 +57,9 @@ struct DentNormals {
 // normals and the triangles. A triangle whose base shape has no orientation
 // (its corners in a line or at one place) takes no part. Empty (and so never
 // followed) when the sizes of base and normals differ, there is no vertex or
-// more than kMaxFollowedVertices, or a corner index is out of range. A vertex
-// with a non-finite base position keeps its normal. Allocates; a failed
+// more than kMaxFollowedVertices, a corner index is out of range, or no base
+// position is finite. A vertex with a non-finite base position keeps its
+// normal. Allocates; a failed
 // allocation raises the standard out-of-memory condition.
 DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> normals,
                              std::span<const TriangleCorners> triangles);

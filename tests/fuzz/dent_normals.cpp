@@ -52,7 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const dent::TriangleCorners& t : triangles) {
         inRange = inRange && t[0] < n && t[1] < n && t[2] < n;
     }
-    check(mesh.empty() == !inRange, "built exactly when every corner is a vertex");
+    bool somewhere = false;
+    for (const dent::Vec& p : base) {
+        somewhere = somewhere || dent::isFinite(p);
+    }
+    check(mesh.empty() == !(inRange && somewhere),
+          "built exactly when every corner is a vertex and some vertex has a place");
     if (mesh.empty()) {
         return 0;
     }

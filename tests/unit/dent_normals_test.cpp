@@ -720,6 +720,7 @@ struct RefusedBuild {
     std::size_t vertices;
     std::size_t normals;
     std::uint16_t corner; // of the one triangle
+    bool nowhere;         // no base position is finite
 };
 
 void PrintTo(const RefusedBuild& c, std::ostream* out) {
@@ -727,10 +728,11 @@ void PrintTo(const RefusedBuild& c, std::ostream* out) {
 }
 
 const RefusedBuild kRefusedBuilds[] = {
-    {"NoVertex", 0, 0, 0},
-    {"FewerNormals", 3, 2, 2},
-    {"CornerOutOfRange", 3, 3, 3},
-    {"TooManyVertices", dent::kMaxFollowedVertices + 1, dent::kMaxFollowedVertices + 1, 2},
+    {"NoVertex", 0, 0, 0, false},
+    {"FewerNormals", 3, 2, 2, false},
+    {"CornerOutOfRange", 3, 3, 3, false},
+    {"TooManyVertices", dent::kMaxFollowedVertices + 1, dent::kMaxFollowedVertices + 1, 2, false},
+    {"NoFinitePlace", 3, 3, 2, true},
 };
 
 class RefusedBuilds : public testing::TestWithParam<RefusedBuild> {};
@@ -740,6 +742,9 @@ TEST_P(RefusedBuilds, GiveNothingToFollow) {
     std::vector<Vec> base(c.vertices), normals(c.normals, kUp);
     for (std::size_t i = 0; i < base.size(); ++i) {
         base[i] = {static_cast<float>(i % 256) * 0.01f, static_cast<float>(i / 256) * 0.01f, 0};
+        if (c.nowhere) {
+            base[i].y = i % 2 == 0 ? kNaN : kInf;
+        }
     }
     const std::vector<dent::TriangleCorners> triangles = {{0, 1, c.corner}};
     dent::DentNormals data = dent::buildDentNormals(base, normals, triangles);
