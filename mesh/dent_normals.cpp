@@ -23,8 +23,12 @@ constexpr float kFlatSineSq = 1e-10f;
 constexpr float kCancelledSq = 1e-6f;
 // About this many vertices per grid cell.
 constexpr std::size_t kVerticesPerCell = 4;
-// Widens the reach of the cell search past the rounding of a float distance.
+// Widens the reach of the cell search past the rounding of a float distance,
+// and past what a squared distance loses below the smallest float (a
+// difference below 2^-75 squares to 0), so that every vertex the dent's float
+// test finds within lies in a searched cell.
 constexpr double kReachSlack = 1e-5;
+constexpr double kUnderflowReach = 1e-22;
 constexpr int kGridSearchSteps = 64;
 // A squared distance below radius^2 * kRimInside has a root below the radius,
 // one above radius^2 * kRimOutside a root at or above it (for normal floats;
@@ -422,7 +426,7 @@ std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* ba
     const float maybeWithin = coarse ? INFINITY : radiusSq * kRimOutside;
 
     // The cells that the radius, a little widened, overlaps.
-    const double reach = static_cast<double>(radius) * (1.0 + kReachSlack);
+    const double reach = static_cast<double>(radius) * (1.0 + kReachSlack) + kUnderflowReach;
     std::int32_t low[3];
     std::int32_t high[3];
     for (int a = 0; a < 3; ++a) {
