@@ -638,15 +638,19 @@ TEST(DentNormals, RewritesOnlyTheReachAndItsNeighbours) {
 }
 
 // Point clouds of many shapes: flat, in a line, at one point, far from the
-// origin, with repeated places; radii ending exactly at a vertex, and tiny ones.
+// origin, so small that squared distances underflow, with repeated places;
+// radii ending exactly at a vertex, and tiny ones.
 TEST(DentNormals, FindsEveryVertexWithinTheRadius) {
     modeltest::Rng rng(0xD3E7);
     for (int c = 0; c < 300; ++c) {
         SCOPED_TRACE(c);
-        const float offset = rng.chance(4) ? rng.uniform(-1e6f, 1e6f) : 0.0f;
-        const Vec extent{rng.chance(4) ? 0.0f : rng.uniform(0.01f, 5.0f),
-                         rng.chance(4) ? 0.0f : rng.uniform(0.01f, 5.0f),
-                         rng.chance(3) ? 0.0f : rng.uniform(0.01f, 5.0f)};
+        // Now and then a cloud so small that squared distances underflow.
+        const float size = rng.chance(6) ? 1e-34f : 1.0f;
+        const float offset = rng.chance(4) && size == 1.0f ? rng.uniform(-1e6f, 1e6f) : 0.0f;
+        const Vec extent = Vec{rng.chance(4) ? 0.0f : rng.uniform(0.01f, 5.0f),
+                               rng.chance(4) ? 0.0f : rng.uniform(0.01f, 5.0f),
+                               rng.chance(3) ? 0.0f : rng.uniform(0.01f, 5.0f)} *
+                           size;
         Mesh m;
         const int n = 1 + rng.below(400);
         for (int i = 0; i < n; ++i) {
@@ -658,7 +662,7 @@ TEST(DentNormals, FindsEveryVertexWithinTheRadius) {
         }
         const Vec target = m.base[static_cast<std::size_t>(rng.below(n))];
         // Now and then a dent so small that its squared radius is subnormal.
-        const float scale = rng.chance(5) ? 1e-21f : 1.0f;
+        const float scale = rng.chance(5) ? 1e-21f * size : size;
         const Vec centre =
             target + Vec{rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1)} * scale;
         const float radius =
