@@ -1,6 +1,7 @@
 // Fuzzes normals that follow a dent on arbitrary small meshes: any floats, any
 // triangles (repeated corners, indices out of range), any dent. A vertex that
-// is neither within the radius nor beside one keeps what its normal held; one
+// is neither within the radius nor beside one (nor at the place of one beside
+// it) keeps what its normal held; one
 // at its base position gets its original normal bit for bit; every other
 // rewritten normal is its original one or a finite unit vector.
 #include <cmath>
@@ -87,6 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const dent::TriangleCorners& t : triangles) {
         if (near[t[0]] || near[t[1]] || near[t[2]]) {
             reached[t[0]] = reached[t[1]] = reached[t[2]] = true;
+        }
+    }
+    // A neighbour's copies at its place (a seam) turn with it.
+    const std::vector<bool> neighbours = reached;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n && !reached[i]; ++j) {
+            reached[i] = neighbours[j] && base[j] == base[i];
         }
     }
     for (std::size_t i = 0; i < n; ++i) {
