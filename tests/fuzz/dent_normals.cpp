@@ -1,9 +1,9 @@
 // Fuzzes normals that follow a dent on arbitrary small meshes: any floats, any
 // triangles (repeated corners, indices out of range), any dent. A vertex that
 // is neither within the radius nor beside one (nor at the place of one beside
-// it) keeps what its normal held; one
-// at its base position gets its original normal bit for bit; every other
-// rewritten normal is its original one or a finite unit vector.
+// it) keeps what its normal held; one at its base position gets its original
+// normal bit for bit; every other rewritten normal is its original one or a
+// finite unit vector.
 #include <cmath>
 #include <cstring>
 #include <vector>
