@@ -17,6 +17,7 @@
 #include "mesh/geometry_layout.h"
 #include "mesh/mesh_record.h"
 #include "mesh/part_names.h"
+#include "mesh/record_normals.h"
 #include "panel/crease_topology.h"
 #include "panel/fold_step.h"
 #include "plugin/log.h"
@@ -108,6 +109,7 @@ MeshRecord* attachCopy(host::Atomic* atomic, host::Geometry* original, TrackedVe
             owner->panel.restNormals.assign(normals, normals + clone->vertexCount);
         }
     }
+    prepareDentNormals(*owner, *clone, *morph);
     owner->original = original;
     ++original->refCount; // the record keeps one counted reference
     vehicle.meshes.push_back(std::move(owner));
@@ -164,8 +166,9 @@ host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
 
     phaseMarker("atomic: lock vertices");
     const bool panel = record->panel.kind != 0;
-    const std::int32_t lockFlags =
-        panel && !record->panel.restNormals.empty() ? kLockPositionsAndNormals : kLockPositions;
+    const bool writesNormals =
+        panel ? !record->panel.restNormals.empty() : !record->dentNormals.empty();
+    const std::int32_t lockFlags = writesNormals ? kLockPositionsAndNormals : kLockPositions;
     if (game::lock(geometry, lockFlags) == nullptr) {
         return atomic;
     }
@@ -195,6 +198,9 @@ host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
         // In place: a later hit allocates nothing.
         const std::span<dent::Vec> mesh(positions, static_cast<std::size_t>(count));
         dent::displaceImpact(field, record->basePositions, mesh, mesh);
+    }
+    if (!panel && writesNormals) {
+        followDentNormals(*record, *morph, count, point, context.radius);
     }
     record->lastEpisode = context.episodeNumber;
     record->lastDepth = context.depth;

@@ -14,8 +14,8 @@ void destroyMeshRecord(MeshRecord*& owner) {
     record->clone = nullptr;
     releaseGeometry(record->original);
     record->original = nullptr;
-    // Members go in reverse order: side labels, rest normals, rest positions,
-    // base positions, then the record.
+    // Members go in reverse order: the normals data, side labels, rest
+    // normals, rest positions, base positions, then the record.
     delete record;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/records.h"
+#include "mesh/dent_normals.h"
 #include "mesh/vec.h"
 #include "panel/panel_state.h"
 
@@ -16,6 +17,7 @@ struct MeshRecord {
     host::Geometry* clone = nullptr;    // owned; attached to the mesh
     std::vector<dent::Vec> basePositions;
     PanelState panel;
+    dent::DentNormals dentNormals; // empty unless the normals follow the dents
     std::uint32_t lastEpisode = 0; // 0 before the first dent
     float lastDepth = 0.0f;
     float lastRadius = 0.0f;

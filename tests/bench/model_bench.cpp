@@ -6,10 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "mesh/dent_normals.h"
 #include "mesh/displace.h"
 #include "panel/fold.h"
 #include "panel/split.h"
@@ -179,6 +182,135 @@ void BM_LaterHit(benchmark::State& state) {
 BENCHMARK(BM_LaterHit)
     ->ArgNames({"write", "vertices"})
     ->ArgsProduct({{kVector, kInPlace}, {2000, kVertices}});
+// A curved body side of 201 x 151 vertices (30 351), two triangles per quad,
+// with the exact normals of its curve: the dent and the normals that follow
+// it, per vertex the dent moved.
+struct BodySide {
+    std::vector<dent::Vec> base;
+    std::vector<dent::Vec> normals;
+    std::vector<dent::TriangleCorners> triangles;
+};
+
+constexpr int kSideColumns = 200;
+constexpr int kSideRows = 150;
+
+const BodySide& bodySide() {
+    static const BodySide side = [] {
+        BodySide s;
+        for (int j = 0; j <= kSideRows; ++j) {
+            for (int i = 0; i <= kSideColumns; ++i) {
+                const float x = 4.4f * static_cast<float>(i) / kSideColumns - 2.2f;
+                const float y = 1.4f * static_cast<float>(j) / kSideRows - 0.7f;
+                s.base.push_back({x, y, 0.3f * std::cos(0.6f * x) * std::cos(y)});
+                const dent::Vec n{0.18f * std::sin(0.6f * x) * std::cos(y),
+                                  0.3f * std::cos(0.6f * x) * std::sin(y), 1.0f};
+                s.normals.push_back(n * (1.0f / dent::length(n)));
+            }
+        }
+        auto at = [](int i, int j) {
+            return static_cast<std::uint16_t>(j * (kSideColumns + 1) + i);
+        };
+        for (int j = 0; j < kSideRows; ++j) {
+            for (int i = 0; i < kSideColumns; ++i) {
+                s.triangles.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1)});
+                s.triangles.push_back({at(i, j), at(i + 1, j + 1), at(i, j + 1)});
+            }
+        }
+        return s;
+    }();
+    return side;
+}
+
+// A dent on the body side whose radius takes in about the given percentage of
+// its vertices: the first of its episode, or one that deepens a previous dent
+// of the episode (a sustained contact: two powers per vertex).
+struct SideHit {
+    dent::ImpactField field;
+    std::vector<dent::Vec> current;
+    std::size_t dented = 0;
+};
+
+const SideHit& sideHit(int percent, bool deepens = false) {
+    static std::map<std::pair<int, bool>, SideHit> hits;
+    auto found = hits.find({percent, deepens});
+    if (found != hits.end()) {
+        return found->second;
+    }
+    const BodySide& side = bodySide();
+    const dent::Vec centre{0.6f, 0.1f, 0.35f};
+    std::vector<float> d;
+    for (const dent::Vec& v : side.base) {
+        d.push_back(dent::length(v - centre));
+    }
+    std::sort(d.begin(), d.end());
+    const float radius =
+        percent >= 100 ? d.back() * 1.01f : d[static_cast<std::size_t>(percent * d.size() / 100)];
+    SideHit hit;
+    hit.field = dent::impactField(centre, {0.0f, 0.3f, -1.0f}, 0.4f, radius, deepens ? 0.2f : 0.0f,
+                                  deepens ? radius * 0.8f : 0.0f, 0.6f, kPower);
+    hit.current = dent::displaceImpact(hit.field, side.base, side.base);
+    for (std::size_t i = 0; i < side.base.size(); ++i) {
+        hit.dented += hit.current[i] == side.base[i] ? 0 : 1;
+    }
+    return hits.emplace(std::make_pair(percent, deepens), std::move(hit)).first->second;
+}
+
+void perDentedVertex(benchmark::State& state, const SideHit& hit) {
+    state.counters["per_dented_vertex"] = benchmark::Counter(
+        static_cast<double>(hit.dented),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["dented_share"] =
+        static_cast<double>(hit.dented) / static_cast<double>(bodySide().base.size());
+}
+
+void shares(benchmark::internal::Benchmark* b) {
+    b->ArgName("percent")->Arg(5)->Arg(100);
+}
+
+// The dent itself, whole-mesh form; the second argument 1 deepens a previous
+// dent of the episode.
+void BM_SideDent(benchmark::State& state) {
+    const BodySide& side = bodySide();
+    const SideHit& hit = sideHit(static_cast<int>(state.range(0)), state.range(1) != 0);
+    std::vector<dent::Vec> out;
+    for (auto _ : state) {
+        out = dent::displaceImpact(hit.field, side.base, side.base);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    perDentedVertex(state, hit);
+}
+BENCHMARK(BM_SideDent)->ArgNames({"percent", "deepens"})->ArgsProduct({{5, 100}, {0, 1}});
+
+// The normals that follow the same dent, beside it.
+void BM_SideDentNormals(benchmark::State& state) {
+    const BodySide& side = bodySide();
+    const SideHit& hit = sideHit(static_cast<int>(state.range(0)));
+    dent::DentNormals data = dent::buildDentNormals(side.base, side.normals, side.triangles);
+    std::vector<dent::Vec> normals = side.normals;
+    for (auto _ : state) {
+        dent::followDent(data, hit.field.centre, hit.field.radius, side.base, hit.current, normals);
+        benchmark::DoNotOptimize(normals.data());
+        benchmark::ClobberMemory();
+    }
+    perDentedVertex(state, hit);
+    state.counters["held_bytes_per_vertex"] =
+        static_cast<double>(data.heldBytes()) / static_cast<double>(side.base.size());
+}
+BENCHMARK(BM_SideDentNormals)->Apply(shares);
+
+// What a mesh's first reach adds for its normals, per vertex.
+void BM_SideDentNormalsBuild(benchmark::State& state) {
+    const BodySide& side = bodySide();
+    for (auto _ : state) {
+        dent::DentNormals data = dent::buildDentNormals(side.base, side.normals, side.triangles);
+        benchmark::DoNotOptimize(data.ring.data());
+    }
+    state.counters["per_vertex"] = benchmark::Counter(
+        static_cast<double>(side.base.size()),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SideDentNormalsBuild);
 
 // A flat bonnet panel of 10 000 triangles, 1.6 wide and 1.2 long.
 std::vector<dent::PanelTriangle> panel(int columns, int rows) {

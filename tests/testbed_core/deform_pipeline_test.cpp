@@ -6,12 +6,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "contacts/tracking_table.h"
 #include "deform_fixture.h"
+#include "mesh/dent_normals.h"
 #include "mesh/geometry_guard.h"
 #include "mesh/mesh_record.h"
 #include "mesh/part_names.h"
@@ -596,7 +598,9 @@ struct LockCase {
     const char* name;
     std::string part;
     bool normals;
+    bool dentNormals;   // the DentNormals setting
     std::int32_t flags; // what the pipeline locks
+    bool follows;       // the record keeps data for normals that follow dents
 };
 
 void PrintTo(const LockCase& c, std::ostream* out) {
@@ -607,16 +611,21 @@ constexpr std::int32_t kLockPositions = 2;
 constexpr std::int32_t kLockPositionsAndNormals = 6;
 
 const LockCase kLocks[] = {
-    {"OrdinaryMesh", "door_lf", true, kLockPositions},
-    {"BonnetWithNormals", "bonnet_hi_ok", true, kLockPositionsAndNormals},
-    {"BonnetWithoutNormals", "bonnet_hi_ok", false, kLockPositions},
+    {"OrdinaryMesh", "door_lf", true, true, kLockPositionsAndNormals, true},
+    {"OrdinaryMeshDentNormalsOff", "door_lf", true, false, kLockPositions, false},
+    {"OrdinaryMeshWithoutNormals", "door_lf", false, true, kLockPositions, false},
+    {"BonnetWithNormals", "bonnet_hi_ok", true, true, kLockPositionsAndNormals, false},
+    {"BonnetWithNormalsDentNormalsOff", "bonnet_hi_ok", true, false, kLockPositionsAndNormals,
+     false},
+    {"BonnetWithoutNormals", "bonnet_hi_ok", false, true, kLockPositions, false},
 };
 
 class DeformLocks : public DeformPipelineTest, public testing::WithParamInterface<LockCase> {};
 
-TEST_P(DeformLocks, NormalsAreLockedOnlyForAPanelThatRewritesThem) {
+TEST_P(DeformLocks, NormalsAreLockedOnlyForMeshesThatRewriteThem) {
     const LockCase& c = GetParam();
     fendrix::settings.LogHits = false;
+    fendrix::settings.DentNormals = c.dentNormals;
     MeshSpec design = plateSpec();
     if (!c.normals) {
         design.normals.clear();
@@ -628,6 +637,7 @@ TEST_P(DeformLocks, NormalsAreLockedOnlyForAPanelThatRewritesThem) {
         localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, kEpisode);
     deformAll(vehicle, first);
     ASSERT_EQ(record->meshes.size(), 1u);
+    EXPECT_EQ(!record->meshes.front()->dentNormals.empty(), c.follows);
     // With the next unlock refused the engine still shows what was locked.
     engine().faults.failUnlocks = 1;
     fendrix::HitContext hit =
@@ -643,6 +653,155 @@ TEST_P(DeformLocks, NormalsAreLockedOnlyForAPanelThatRewritesThem) {
 
 INSTANTIATE_TEST_SUITE_P(Meshes, DeformLocks, testing::ValuesIn(kLocks),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --- Normals that follow the dent ------------------------------------------
+
+std::vector<dent::Vec> normalsOf(const host::Geometry* geometry) {
+    const host::MorphTarget* morph = testbed::morphTargetOf(geometry);
+    std::vector<dent::Vec> result;
+    for (std::int32_t i = 0; i < geometry->vertexCount; ++i) {
+        result.push_back(vec(morph->normals[i]));
+    }
+    return result;
+}
+
+bool sameBits(const std::vector<dent::Vec>& a, const std::vector<dent::Vec>& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(dent::Vec)) == 0);
+}
+
+// What the model makes of the plate's normals after a dent: the copy's own
+// triangles, base and current positions handed to it directly.
+std::vector<dent::Vec> followedByTheModel(const host::Geometry* clone,
+                                          const std::vector<dent::Vec>& base,
+                                          const std::vector<dent::Vec>& original, dent::Vec centre,
+                                          float radius) {
+    std::vector<dent::TriangleCorners> triangles;
+    for (std::int32_t t = 0; t < clone->triangleCount; ++t) {
+        const host::Triangle& triangle = clone->triangles[t];
+        triangles.push_back({triangle.vertex[0], triangle.vertex[1], triangle.vertex[2]});
+    }
+    dent::DentNormals data = dent::buildDentNormals(base, original, triangles);
+    std::vector<dent::Vec> normals = original;
+    dent::followDent(data, centre, radius, base, core_test::vecs(core_test::positionsOf(clone)),
+                     normals);
+    return normals;
+}
+
+TEST_F(DeformPipelineTest, NormalsFollowAnOrdinaryDent) {
+    host::Vehicle* vehicle = oneMesh("door_lf");
+    fendrix::TrackedVehicle* record = track(vehicle);
+    host::Atomic* atomic = only(vehicle);
+    const std::vector<dent::Vec> base = positions(atomic->geometry);
+    const std::vector<dent::Vec> up = normalsOf(atomic->geometry);
+    fendrix::HitContext hit =
+        localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, kEpisode);
+    deformAll(vehicle, hit);
+    ASSERT_EQ(hit.deformedMeshes, 1u);
+    host::Geometry* clone = atomic->geometry;
+    const std::vector<dent::Vec> dentedShape = positions(clone);
+    EXPECT_EQ(dentedShape,
+              expectDents(base, base, vec(kLocalPoint), vec(kDown), kDepth, kRadius, 0, 0))
+        << "the dent itself is as it was";
+    const std::vector<dent::Vec> normals = normalsOf(clone);
+    EXPECT_TRUE(sameBits(normals, followedByTheModel(clone, base, up, vec(kLocalPoint), kRadius)));
+    std::size_t turned = 0;
+    for (std::size_t i = 0; i < normals.size(); ++i) {
+        if (dentedShape[i] == base[i]) {
+            EXPECT_TRUE(sameBits({normals[i]}, {up[i]})) << "vertex " << i << " did not move";
+        } else {
+            EXPECT_NEAR(dent::length(normals[i]), 1.0f, 1e-6f) << i;
+            turned += normals[i] == up[i] ? 0 : 1;
+        }
+    }
+    EXPECT_GT(turned, 0u) << "the slopes of the dent shade as slopes";
+    EXPECT_GT(record->meshes.front()->dentNormals.heldBytes(), 0u);
+    EXPECT_TRUE(sameBits(normalsOf(record->meshes.front()->original), up))
+        << "the original is never written";
+}
+
+// Everything the host sees with DentNormals=0 is what it saw before normals
+// followed dents: positions, untouched normals, the same calls and the lock
+// of positions only.
+TEST_F(DeformPipelineTest, DentNormalsOffLeavesEverythingAsItWas) {
+    struct Run {
+        std::vector<dent::Vec> positions;
+        std::vector<dent::Vec> normals;
+        testbed::EngineCounters counts;
+        std::int32_t lastLock = 0;
+    };
+    const std::vector<dent::Vec> up = core_test::vecs(plateSpec().normals);
+    auto run = [&](bool follow) {
+        fendrix::settings.DentNormals = follow;
+        host::Vehicle* vehicle = oneMesh("door_lf");
+        fendrix::TrackedVehicle* record = track(vehicle);
+        host::Atomic* atomic = only(vehicle);
+        Run r;
+        fendrix::HitContext first =
+            localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, kEpisode);
+        deformAll(vehicle, first);
+        for (std::uint32_t episode : {kEpisode, kEpisode + 1}) {
+            fendrix::HitContext hit =
+                localHit(record, atomic, kLocalPoint, kDown, 2 * kDepth, kRadius, episode);
+            engine().faults.failUnlocks = 1; // the ledger then keeps the lock flags
+            deformAll(vehicle, hit);
+            r.lastLock = testbed::ledger().find(atomic->geometry)->lockFlags;
+            game::unlock(atomic->geometry);
+        }
+        r.positions = positions(atomic->geometry);
+        r.normals = normalsOf(atomic->geometry);
+        r.counts = engine().counts;
+        fendrix::resetDeformation(*record);
+        return r;
+    };
+    const Run off = run(false);
+    const Run on = run(true);
+    EXPECT_EQ(off.positions, on.positions);
+    EXPECT_TRUE(sameBits(off.normals, up));
+    EXPECT_FALSE(sameBits(on.normals, up));
+    EXPECT_EQ(off.lastLock, kLockPositions);
+    EXPECT_EQ(on.lastLock, kLockPositionsAndNormals);
+    EXPECT_EQ(off.counts.creates, on.counts.creates);
+    EXPECT_EQ(off.counts.locks, on.counts.locks);
+    EXPECT_EQ(off.counts.unlocks, on.counts.unlocks);
+    EXPECT_EQ(off.counts.setGeometries, on.counts.setGeometries);
+    EXPECT_EQ(off.counts.triangleVertices, on.counts.triangleVertices);
+    EXPECT_EQ(off.counts.triangleMaterials, on.counts.triangleMaterials);
+    EXPECT_EQ(off.counts.destroys, on.counts.destroys);
+}
+
+// A reset (F7, a repair, cleanup) puts the original geometry back and gives
+// the copy back whole: the undented normals return with the positions.
+TEST_F(DeformPipelineTest, ResetBringsBackTheOriginalNormals) {
+    host::Vehicle* vehicle = oneMesh("door_lf");
+    fendrix::TrackedVehicle* record = track(vehicle);
+    host::Atomic* atomic = only(vehicle);
+    host::Geometry* original = atomic->geometry;
+    const std::vector<dent::Vec> base = positions(original);
+    const std::vector<dent::Vec> up = normalsOf(original);
+    for (std::uint32_t episode = 1; episode <= 2; ++episode) {
+        fendrix::HitContext hit =
+            localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, episode);
+        deformAll(vehicle, hit);
+    }
+    host::Geometry* clone = atomic->geometry;
+    ASSERT_NE(clone, original);
+    ASSERT_FALSE(sameBits(normalsOf(clone), up));
+
+    fendrix::resetDeformation(*record);
+    EXPECT_EQ(atomic->geometry, original);
+    EXPECT_EQ(positions(original), base);
+    EXPECT_TRUE(sameBits(normalsOf(original), up));
+    EXPECT_EQ(testbed::ledger().live(clone), nullptr) << "the copy is given back whole";
+    EXPECT_TRUE(record->meshes.empty());
+
+    // The next hit starts from the original again, normals and all.
+    fendrix::HitContext again = localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, 3);
+    deformAll(vehicle, again);
+    EXPECT_TRUE(
+        sameBits(normalsOf(atomic->geometry),
+                 followedByTheModel(atomic->geometry, base, up, vec(kLocalPoint), kRadius)));
+}
 
 struct PanelEpisodeCase {
     const char* name;

@@ -1,0 +1,82 @@
+// Normals turned four at a time: each lane does the float operations of
+// turnedNormal in the same order, so a batch gives the bits of the scalar form.
+#include "mesh/surface_turn.h"
+
+namespace dent::detail {
+
+#ifdef DENT_SURFACE_SSE
+
+namespace {
+
+struct Quad {
+    __m128 x, y, z;
+};
+
+Quad operator+(Quad a, Quad b) {
+    return {_mm_add_ps(a.x, b.x), _mm_add_ps(a.y, b.y), _mm_add_ps(a.z, b.z)};
+}
+Quad operator*(Quad a, __m128 s) {
+    return {_mm_mul_ps(a.x, s), _mm_mul_ps(a.y, s), _mm_mul_ps(a.z, s)};
+}
+// (x*x + y*y) + z*z, as dot.
+__m128 dot4(Quad a, Quad b) {
+    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(a.x, b.x), _mm_mul_ps(a.y, b.y)), _mm_mul_ps(a.z, b.z));
+}
+Quad cross4(Quad a, Quad b) {
+    return {_mm_sub_ps(_mm_mul_ps(a.y, b.z), _mm_mul_ps(a.z, b.y)),
+            _mm_sub_ps(_mm_mul_ps(a.z, b.x), _mm_mul_ps(a.x, b.z)),
+            _mm_sub_ps(_mm_mul_ps(a.x, b.y), _mm_mul_ps(a.y, b.x))};
+}
+__m128 select(__m128 mask, __m128 yes, __m128 no) {
+    return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+}
+
+} // namespace
+
+void TurnBatch::turnFour(std::size_t first, Vec* normals) const {
+    auto load = [first](const Lanes& l) {
+        return Quad{_mm_load_ps(l.x + first), _mm_load_ps(l.y + first), _mm_load_ps(l.z + first)};
+    };
+    const Quad n = load(n_);
+    const Quad a = load(a_);
+    const Quad c = load(c_);
+    const __m128 floatMax = _mm_set1_ps(FLT_MAX);
+
+    const __m128 cSq = dot4(c, c);
+    __m128 ok =
+        _mm_and_ps(_mm_cmpgt_ps(cSq, _mm_set1_ps(kCollapsedSq)), _mm_cmple_ps(cSq, floatMax));
+    const __m128 s = _mm_sqrt_ps(cSq);
+    const __m128 along = dot4(a, c);
+    ok = _mm_and_ps(ok, _mm_cmpgt_ps(along, _mm_mul_ps(_mm_set1_ps(kOppositeMargin - 1.0f), s)));
+    const Quad k = cross4(a, c);
+    const Quad r = (n * along + cross4(k, n)) * _mm_add_ps(s, along) + k * dot4(k, n);
+    const __m128 rSq = dot4(r, r);
+    ok = _mm_and_ps(
+        ok, _mm_and_ps(_mm_cmpge_ps(rSq, _mm_set1_ps(FLT_MIN)), _mm_cmple_ps(rSq, floatMax)));
+    const Quad unit = r * _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(rSq));
+
+    alignas(16) float x[4], y[4], z[4];
+    _mm_store_ps(x, select(ok, unit.x, n.x));
+    _mm_store_ps(y, select(ok, unit.y, n.y));
+    _mm_store_ps(z, select(ok, unit.z, n.z));
+    for (std::size_t l = 0; l < 4; ++l) {
+        normals[vertex_[first + l]] = {x[l], y[l], z[l]};
+    }
+}
+
+#endif
+
+void TurnBatch::flush(Vec* normals) {
+    std::size_t i = 0;
+#ifdef DENT_SURFACE_SSE
+    for (; i + 4 <= size_; i += 4) {
+        turnFour(i, normals);
+    }
+#endif
+    for (; i < size_; ++i) {
+        normals[vertex_[i]] = turnedNormal(get(n_, i), get(a_, i), get(c_, i));
+    }
+    size_ = 0;
+}
+
+} // namespace dent::detail

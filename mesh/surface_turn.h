@@ -1,0 +1,202 @@
+#pragma once
+// The arithmetic behind normals that follow a dent: the summed area-weighted
+// normal of the triangles around a point, and a normal turned with it. The
+// SSE forms compute, lane for lane, the same float operations as the scalar
+// ones, so both give the same bits. Not part of the model's interface.
+#include <cfloat>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "mesh/dent_normals.h"
+#include "mesh/vec.h"
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define DENT_SURFACE_SSE 1
+#endif
+
+namespace dent::detail {
+
+// A current surface whose squared length, in units of the base surface's,
+// fell to this or less has collapsed and no longer has an orientation.
+inline constexpr float kCollapsedSq = 1e-6f;
+// Surfaces whose directions' cosine is within this of -1 (more than about 177
+// degrees apart) have no unique rotation between them.
+inline constexpr float kOppositeMargin = 1e-3f;
+
+// A surface's unit direction, and the scale that brings a surface of its size
+// to unit length; scale 0 for a surface without direction.
+struct Orientation {
+    Vec direction;
+    float scale = 0.0f;
+};
+
+inline Orientation orientationOf(Vec surface) {
+    const float sq = lengthSq(surface);
+    if (!(sq > 0.0f) || !(sq <= FLT_MAX)) {
+        return {};
+    }
+    const float scale = 1.0f / squareRoot(sq);
+    if (!(scale <= FLT_MAX)) {
+        return {};
+    }
+    return {surface * scale, scale};
+}
+
+// n turned by the smallest rotation that takes the unit direction a to the
+// direction of c, at unit length; c is the current surface times the base
+// surface's scale, so an unchanged surface has length 1. Rodrigues' rotation
+// by unit vectors a and b,
+//   R n = n (a.b) + (a x b) x n + (a x b) ((a x b).n) / (1 + a.b),
+// is taken with b = c / s unnormalised and multiplied by s (s + a.c), which
+// leaves its direction alone and saves two roots and two divisions:
+//   r = (n (a.c) + (a x c) x n) (s + a.c) + (a x c) ((a x c).n).
+// n itself when c has collapsed or is not finite, when a and c point almost
+// opposite ways, or when r cannot be scaled to unit length exactly enough (a
+// zero, tiny or non-finite n).
+inline Vec turnedNormal(Vec n, Vec a, Vec c) {
+    const float cSq = lengthSq(c);
+    if (!(cSq > kCollapsedSq) || !(cSq <= FLT_MAX)) {
+        return n;
+    }
+    const float s = squareRoot(cSq);
+    const float along = dot(a, c);
+    if (!(along > (kOppositeMargin - 1.0f) * s)) {
+        return n;
+    }
+    const Vec k = cross(a, c);
+    const Vec r = (n * along + cross(k, n)) * (s + along) + k * dot(k, n);
+    const float rSq = lengthSq(r);
+    if (!(rSq >= FLT_MIN) || !(rSq <= FLT_MAX)) {
+        return n;
+    }
+    return r * (1.0f / squareRoot(rSq));
+}
+
+#ifdef DENT_SURFACE_SSE
+// x, y, z of a vector in the low three lanes, 0 in the fourth.
+inline __m128 load3(const Vec& v) {
+    double xy;
+    std::memcpy(&xy, &v.x, sizeof xy);
+    return _mm_movelh_ps(_mm_castpd_ps(_mm_set_sd(xy)), _mm_load_ss(&v.z));
+}
+#endif
+
+// The triangles around a point are kept as chains of corners, each chain
+// after its number of corners: consecutive corners of a chain are the other
+// two corners of one triangle, in winding order.
+
+// Calls corner(c) for each corner of the chains in [first, last).
+template <class Corner>
+void forEachCorner(const std::uint16_t* first, const std::uint16_t* last, Corner corner) {
+    while (first != last) {
+        const std::uint16_t* end = first + 1 + *first;
+        for (++first; first != end; ++first) {
+            corner(*first);
+        }
+    }
+}
+
+// Calls pair(p, q) for each two consecutive corners of the chains in
+// [first, last), chain by chain: the triangles around a point.
+template <class Pair>
+void forEachPair(const std::uint16_t* first, const std::uint16_t* last, Pair pair) {
+    while (first != last) {
+        const std::uint16_t* end = first + 1 + *first;
+        for (first += 2; first < end; ++first) {
+            pair(first[-1], first[0]);
+        }
+        first = end;
+    }
+}
+
+// The sum, pair by pair as forEachPair visits them, of cross(p - at, q - at):
+// the area-weighted normal of the triangles around `at`, doubled.
+inline Vec surfaceAround(const Vec* positions, Vec at, const std::uint16_t* first,
+                         const std::uint16_t* last) {
+#ifdef DENT_SURFACE_SSE
+    // cross(u, v) = (u * v.yzx - u.yzx * v).yzx: the sum is kept in that
+    // rotated order and turned back once, and each corner's rotated copy
+    // serves both triangles it belongs to. Lane for lane these are the
+    // products and differences of cross(), so the bits are the same.
+    const __m128 a = load3(at);
+    __m128 rotatedSum = _mm_setzero_ps();
+    auto corner = [&](std::uint16_t c) { return _mm_sub_ps(load3(positions[c]), a); };
+    auto yzx = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1)); };
+    auto add = [&](__m128 u, __m128 uYZX, __m128 v, __m128 vYZX) {
+        rotatedSum = _mm_add_ps(rotatedSum, _mm_sub_ps(_mm_mul_ps(u, vYZX), _mm_mul_ps(uYZX, v)));
+    };
+    while (first != last) {
+        const std::uint16_t* end = first + 1 + *first;
+        __m128 u = corner(first[1]);
+        __m128 uYZX = yzx(u);
+        // Two triangles a round, so that no vector needs copying.
+        for (first += 2; end - first >= 2; first += 2) {
+            const __m128 v = corner(first[0]);
+            const __m128 vYZX = yzx(v);
+            add(u, uYZX, v, vYZX);
+            u = corner(first[1]);
+            uYZX = yzx(u);
+            add(v, vYZX, u, uYZX);
+        }
+        if (first != end) {
+            const __m128 v = corner(first[0]);
+            add(u, uYZX, v, yzx(v));
+        }
+        first = end;
+    }
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, rotatedSum);
+    return {lanes[1], lanes[2], lanes[0]};
+#else
+    Vec sum;
+    forEachPair(first, last, [&](std::uint16_t p, std::uint16_t q) {
+        sum = sum + cross(positions[p] - at, positions[q] - at);
+    });
+    return sum;
+#endif
+}
+
+// Normals to turn, gathered so that four are turned at a time.
+class TurnBatch {
+  public:
+    // Queues normals[vertex] = turnedNormal(original, direction, surface).
+    // True when the batch is full and must be flushed before the next add.
+    bool add(std::uint16_t vertex, Vec original, Vec direction, Vec surface) {
+        const std::size_t i = size_++;
+        vertex_[i] = vertex;
+        set(n_, i, original);
+        set(a_, i, direction);
+        set(c_, i, surface);
+        return size_ == kSize;
+    }
+
+    // Writes the queued normals and empties the batch.
+    void flush(Vec* normals);
+
+  private:
+    static constexpr std::size_t kSize = 64; // a multiple of 4
+    struct Lanes {
+        alignas(16) float x[kSize];
+        alignas(16) float y[kSize];
+        alignas(16) float z[kSize];
+    };
+
+    static void set(Lanes& l, std::size_t i, Vec v) {
+        l.x[i] = v.x;
+        l.y[i] = v.y;
+        l.z[i] = v.z;
+    }
+    static Vec get(const Lanes& l, std::size_t i) { return {l.x[i], l.y[i], l.z[i]}; }
+
+#ifdef DENT_SURFACE_SSE
+    void turnFour(std::size_t first, Vec* normals) const;
+#endif
+
+    Lanes n_, a_, c_;
+    std::uint16_t vertex_[kSize];
+    std::size_t size_ = 0;
+};
+
+} // namespace dent::detail
