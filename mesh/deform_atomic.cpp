@@ -55,8 +55,7 @@ bool reachesAnyVertex(const dent::Vec* positions, std::int32_t count, dent::Vec 
     return false;
 }
 
-// The checks a new copy must pass before it is attached (made first, so a copy
-// refused here is made and given back again).
+// The checks a new copy must pass before it is attached.
 bool cloneFits(const host::Geometry* clone, const TrackedVehicle& vehicle) {
     if (clone->morphCount != 1 || game::morphOffset == 0) {
         return false;
@@ -77,9 +76,18 @@ bool cloneFits(const host::Geometry* clone, const TrackedVehicle& vehicle) {
 // The first hit that reaches a mesh: a private copy, within the budgets.
 // Returns the new record, or null when the mesh stays on its own geometry.
 MeshRecord* attachCopy(host::Atomic* atomic, host::Geometry* original, TrackedVehicle& vehicle) {
+    const auto sourceVertices = static_cast<std::uint32_t>(original->vertexCount);
     if (vehicle.meshes.size() >= kMaxMeshRecords ||
-        vehicle.clonedVertices + static_cast<std::uint32_t>(original->vertexCount) >
-            kMaxClonedVerticesPerVehicle) {
+        vehicle.clonedVertices + sourceVertices > kMaxClonedVerticesPerVehicle ||
+        vehicle.copyRefusedBefore(original)) {
+        return nullptr;
+    }
+    // An ordinary copy has exactly its source's vertices, so the total budget is
+    // checked before anything is made. A bonnet or boot is rebuilt with more
+    // vertices than its source: its copy is checked once made (below).
+    const PanelKind kind = settings.PanelBending ? panelKindOf(atomic->frame) : PanelKind::None;
+    if (kind == PanelKind::None &&
+        totalClonedVertices() + sourceVertices > settings.MaxTotalVertices) {
         return nullptr;
     }
     MeshRecordPtr owner(new MeshRecord());
@@ -89,14 +97,12 @@ MeshRecord* attachCopy(host::Atomic* atomic, host::Geometry* original, TrackedVe
         logLine("Geometry clone failed; mesh skipped.");
         return nullptr;
     }
-    if (settings.PanelBending) {
-        const PanelKind kind = panelKindOf(atomic->frame);
-        if (kind != PanelKind::None) {
-            owner->clone = setUpPanel(owner->panel, owner->clone, kind, vehicle.seed);
-        }
+    if (kind != PanelKind::None) {
+        owner->clone = setUpPanel(owner->panel, owner->clone, kind, vehicle.seed);
     }
     host::Geometry* clone = owner->clone;
     if (!cloneFits(clone, vehicle)) {
+        vehicle.rememberRefusedCopy(original); // not copied and rebuilt again on every hit
         return nullptr;
     }
     const host::MorphTarget* morph = morphTargetAt(clone, game::morphOffset);

@@ -417,8 +417,8 @@ const BudgetCase kBudgets[] = {
     {"RebuiltPanelExceedsVehicleBudget", true, kVehicleBudget - kBonnetVertices, 0, 400000, 2,
      false},
     {"GlobalBudgetFilledExactly", false, 0, kGlobal - kPlate, kGlobal, 1, true},
-    {"GlobalBudgetExceededAfterCopying", false, 0, kGlobal - kPlate + 1, kGlobal, 1, false},
-    {"GlobalBudgetCountsThisVehicleToo", false, kGlobal / 2, kGlobal / 2 - kPlate + 1, kGlobal, 1,
+    {"GlobalBudgetExceededBeforeCopying", false, 0, kGlobal - kPlate + 1, kGlobal, 0, false},
+    {"GlobalBudgetCountsThisVehicleToo", false, kGlobal / 2, kGlobal / 2 - kPlate + 1, kGlobal, 0,
      false},
 };
 
@@ -463,6 +463,38 @@ TEST_P(DeformBudgets, CopiesStayWithinTheVertexBudgets) {
 
 INSTANTIATE_TEST_SUITE_P(Limits, DeformBudgets, testing::ValuesIn(kBudgets),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A bonnet whose rebuilt copy a budget refused is neither copied nor rebuilt
+// again on later hits of that vehicle, until a reset gives its copies back.
+TEST_F(DeformPipelineTest, RefusedPanelIsNotRebuiltOnLaterHits) {
+    host::Geometry* geometry = core_test::buildMesh(core_test::plateMesh(1.0f, -0.6f, 0.6f, 2, 2));
+    host::Vehicle* vehicle = oneMesh("bonnet_hi_ok", geometry);
+    fendrix::TrackedVehicle* record = track(vehicle);
+    record->clonedVertices = kVehicleBudget - kBonnetVertices;
+    host::Atomic* atomic = only(vehicle);
+    host::Geometry* original = atomic->geometry;
+    const testbed::GeometryLedger::Mark before = testbed::ledger().mark();
+
+    for (std::uint32_t episode = 1; episode <= 3; ++episode) {
+        SCOPED_TRACE(episode);
+        fendrix::HitContext hit =
+            localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, episode);
+        deformAll(vehicle, hit);
+        EXPECT_EQ(engine().counts.creates, 2) << "one copy and one rebuild, on the first hit only";
+        EXPECT_EQ(hit.deformedMeshes, 0u);
+        EXPECT_EQ(atomic->geometry, original);
+    }
+    EXPECT_EQ(testbed::ledger().liveSince(before), std::vector<host::Geometry*>{});
+
+    // A reset gives the vehicle's copies back: the budget decides afresh.
+    record->clonedVertices = 0;
+    fendrix::resetDeformation(*record);
+    fendrix::HitContext hit =
+        localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, kEpisode + 10);
+    deformAll(vehicle, hit);
+    EXPECT_EQ(hit.deformedMeshes, 1u);
+    EXPECT_NE(atomic->geometry, original);
+}
 
 TEST_F(DeformPipelineTest, UncopyableMeshLogsOnEveryHit) {
     testbed::GeometryRecipe recipe;
