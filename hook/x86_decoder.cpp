@@ -62,6 +62,12 @@ Instruction failed(Flow flow) {
     return insn;
 }
 
+// The bytes end before the instruction's byte number `needed` (counted from
+// 1): truncated, unless no instruction is that long whatever follows.
+Instruction endsBefore(std::size_t needed) {
+    return failed(needed > kMaxInstructionLength ? Flow::Invalid : Flow::Truncated);
+}
+
 std::int32_t readSigned(std::span<const std::uint8_t> code, std::size_t at, std::uint8_t size) {
     std::uint32_t value = 0;
     for (std::uint8_t i = 0; i < size; ++i) {
@@ -134,7 +140,7 @@ Instruction decode(std::span<const std::uint8_t> code) {
     std::uint8_t extraImmediate = 0;
     if (info.modrm) {
         if (!have(1)) {
-            return failed(Flow::Truncated);
+            return endsBefore(pos + 1);
         }
         const std::uint8_t modrmByte = code[pos++];
         ModRM m = splitModRM(modrmByte);
@@ -195,7 +201,7 @@ Instruction decode(std::span<const std::uint8_t> code) {
         } else {
             if (m.rm == kRmHasSib) {
                 if (!have(1)) {
-                    return failed(Flow::Truncated);
+                    return endsBefore(pos + 1);
                 }
                 const std::uint8_t base = code[pos] & kFieldMask;
                 addressing = 1;

@@ -12,12 +12,13 @@ float creaseDistance(const PanelVertex& v, float sign, float creaseAt) {
     return v.position.y * sign - creaseAt;
 }
 
-// a + (b - a) * t; in double when b - a overflows single precision, so a
-// crossing between finite values stays finite.
+// a + (b - a) * t; in double when the single-precision result overflows
+// (b - a itself, or a span rounded up near the largest float), so a crossing
+// between finite values stays finite.
 float lerp(float a, float b, float t) {
-    const float span = b - a;
-    if (std::isfinite(span)) {
-        return a + span * t;
+    const float value = a + (b - a) * t;
+    if (std::isfinite(value)) {
+        return value;
     }
     const double da = a;
     return static_cast<float>(da + (static_cast<double>(b) - da) * static_cast<double>(t));

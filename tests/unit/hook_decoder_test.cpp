@@ -155,6 +155,10 @@ const LengthCase kLengthCases[] = {
     {"62 c0 00 00", 0, Flow::Invalid},                      // EVEX
     {"c5 f8 77", 0, Flow::Invalid},                         // VEX vzeroupper
     {"66 66 66 66 66 66 66 66 66 66 66 2e 0f 1f 84 00 00 00 00 00", 0, Flow::Invalid}, // > 15
+    // Found by fuzz_x86_decoder: fifteen bytes that end before a ModRM or SIB
+    // byte hold no instruction, whatever follows.
+    {"f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 01", 0, Flow::Invalid},    // ModRM 16th
+    {"f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 01 04", 0, Flow::Invalid},    // SIB 16th
     // The bytes end inside the instruction.
     {"0f", 0, Flow::Truncated},
     {"8b", 0, Flow::Truncated},
@@ -162,6 +166,8 @@ const LengthCase kLengthCases[] = {
     {"8b 44 24", 0, Flow::Truncated},
     {"e8 00 00", 0, Flow::Truncated},
     {"66", 0, Flow::Truncated},
+    {"f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 01", 0, Flow::Truncated},       // ModRM 15th
+    {"f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 f3 01 04", 0, Flow::Truncated},       // SIB 15th
     {"", 0, Flow::Truncated},
 };
 // clang-format on

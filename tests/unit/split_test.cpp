@@ -274,4 +274,42 @@ TEST(SplitCreaseProperties, FiniteInputNeverYieldsANaN) {
     }
 }
 
+// Found by fuzz_crease_split: where a cut lies at the very end of an edge, the
+// rounded span between two attributes near the float limit carried the
+// interpolated value past it (to infinity, and the normal to NaN).
+TEST(SplitCreaseProperties, CutsNearTheFloatLimitStayFinite) {
+    constexpr float kLimit = 3.40282347e38f; // the largest float
+    struct Case {
+        const char* what;
+        float near, far; // attribute at the outer corner, at the inner corners
+    } cases[] = {
+        {"largest float", 0x1.fcfcfcp+125f, kLimit},
+        {"lowest float", -0x1.fcfcfcp+125f, -kLimit},
+    };
+    for (const Case& c : cases) {
+        // The outer corner lies far beyond the crease, so the cuts fall at the
+        // inner corners' end of their edges.
+        dent::PanelTriangle t;
+        t.corners = {vertex(0.0f, 1e30f, 0.0f, 1.0f), vertex(1.0f, -1.0f, 0.0f, 2.0f),
+                     vertex(-1.0f, -1.0f, 1.0f, 3.0f)};
+        t.corners[0].normal = {c.near, c.near, c.near};
+        t.corners[0].colour.r = c.near;
+        t.corners[0].uv[0].u = c.near;
+        for (int i = 1; i < 3; ++i) {
+            t.corners[i].normal = {c.far, c.far, c.far};
+            t.corners[i].colour.r = c.far;
+            t.corners[i].uv[0].u = c.far;
+        }
+        const auto out = dent::splitCrease(t, 1.0f, 0.0f);
+        ASSERT_GT(out.size(), 1u) << c.what;
+        for (const auto& piece : out) {
+            for (const auto& v : piece.corners) {
+                EXPECT_TRUE(dent::isFinite(v.normal)) << c.what;
+                EXPECT_TRUE(std::isfinite(v.colour.r)) << c.what;
+                EXPECT_TRUE(std::isfinite(v.uv[0].u)) << c.what;
+            }
+        }
+    }
+}
+
 } // namespace
