@@ -1,10 +1,9 @@
 #include "mesh/deform_atomic.h"
 
 #include <cmath>
-#include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <span>
-#include <vector>
 
 #include "contacts/hit_context.h"
 #include "contacts/host_math.h"
