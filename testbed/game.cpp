@@ -34,8 +34,10 @@ void FX_CDECL renderwareShutdown() {
 void FX_CDECL poolsShutdown() {
     ++gState.poolsShutdownCalls;
 }
+// CGame::ShutDown deletes the pools from inside, through its own call site.
 std::int32_t FX_CDECL gameShutdown() {
     ++gState.gameShutdownCalls;
+    runPoolsShutdown();
     return gState.gameShutdownResult;
 }
 void FX_CDECL shutdownForRestart() {
@@ -79,10 +81,41 @@ std::uint8_t FX_MEMBER alternateContact(void* self, FX_MEMBER_EDX, void* arg, ho
     return gState.collision.result;
 }
 
-// Damage-state routines (member convention).
-std::uint8_t FX_MEMBER applyComponentDamage(host::DamageState* /*self*/, FX_MEMBER_EDX,
-                                            std::int32_t /*component*/, float /*a*/, float /*b*/) {
+// Damage-state routines (member convention). Damage to a door or body part
+// takes it one stage on (3: the part comes off), as the game's routine does.
+constexpr std::int32_t kFirstDoor = 5;
+constexpr std::int32_t kLastDoor = 10;
+constexpr std::int32_t kFirstPanel = 11;
+constexpr std::int32_t kLastPanel = 14;
+constexpr std::int32_t kFirstUpperPart = 16;
+constexpr std::int32_t kLastUpperPart = 17;
+constexpr unsigned kUpperPartFirstBit = 20;
+constexpr unsigned kBitsPerPart = 4;
+constexpr std::uint32_t kPartMask = 0xF;
+constexpr std::uint32_t kLastStage = 3;
+
+void advancePart(host::DamageState* self, unsigned bit) {
+    const std::uint32_t stage = (self->panelStatus >> bit) & kPartMask;
+    if (stage < kLastStage) {
+        self->panelStatus = (self->panelStatus & ~(kPartMask << bit)) | ((stage + 1) << bit);
+    }
+}
+
+std::uint8_t FX_MEMBER applyComponentDamage(host::DamageState* self, FX_MEMBER_EDX,
+                                            std::int32_t component, float /*a*/, float /*b*/) {
     ++gState.applyDamageCalls;
+    if (self == nullptr) {
+        return 1;
+    }
+    if (component >= kFirstDoor && component <= kLastDoor) {
+        std::uint8_t& door = self->doorStatus[component - kFirstDoor];
+        door = static_cast<std::uint8_t>(door < kLastStage ? door + 1 : door);
+    } else if (component >= kFirstPanel && component <= kLastPanel) {
+        advancePart(self, kBitsPerPart * static_cast<unsigned>(component - kFirstPanel));
+    } else if (component >= kFirstUpperPart && component <= kLastUpperPart) {
+        advancePart(self, kUpperPartFirstBit +
+                              kBitsPerPart * static_cast<unsigned>(component - kFirstUpperPart));
+    }
     return 1;
 }
 std::uint32_t FX_MEMBER secondDamageRoutine(host::DamageState* /*self*/, FX_MEMBER_EDX) {

@@ -12,7 +12,8 @@ constexpr SHORT kPressedSinceLastCall = 0x0001;
 } // namespace
 
 SHORT WINAPI keyState(int virtualKey) {
-    if (virtualKey == VK_F7 && world().f7Down) {
+    const bool otherKeyHeld = world().heldKey != 0 && virtualKey == world().heldKey;
+    if ((virtualKey == VK_F7 && world().f7Down) || otherKeyHeld) {
         return static_cast<SHORT>(kKeyDown | kPressedSinceLastCall);
     }
     return 0;

@@ -5,7 +5,7 @@
 
 namespace testbed {
 
-// Reports F7 as the world says; every other key is up.
+// Reports F7 and the world's held key as the world says; every other key is up.
 SHORT WINAPI keyState(int virtualKey);
 
 // Points the plug-in's import of GetAsyncKeyState at keyState. False when the

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cmath>
 #include <map>
 
 #include "host/addresses.h"
@@ -255,6 +256,39 @@ host::Frame* rootFrameOf(const host::Vehicle* vehicle) {
 void moveVehicle(host::Vehicle* vehicle, host::V3 position) {
     vehicle->placement.pos = position;
     updateFrames(vehicle);
+}
+
+void placeVehicle(host::Vehicle* vehicle, host::V3 position, float headingDegrees) {
+    constexpr float kRadiansPerDegree = 3.14159265358979f / 180.0f;
+    const float c = std::cos(headingDegrees * kRadiansPerDegree);
+    const float s = std::sin(headingDegrees * kRadiansPerDegree);
+    host::Matrix& m = vehicle->placement;
+    m.right = {c, s, 0};
+    m.up = {-s, c, 0};
+    m.at = {0, 0, 1};
+    m.pos = position;
+    updateFrames(vehicle);
+}
+
+void removeAllVehicles() {
+    for (std::int32_t slot = 0; slot < kPoolSlots; ++slot) {
+        if ((gFlags[slot] & kFreeSlot) == 0) {
+            removeVehicle(&gObjects[slot]);
+        }
+    }
+}
+
+void repairVehicle(host::Vehicle* vehicle) {
+    constexpr float kFullHealth = 1000.0f;
+    vehicle->health = kFullHealth;
+    host::DamageState& damage = vehicle->damage;
+    for (std::uint8_t& door : damage.doorStatus) {
+        door = 0;
+    }
+    damage.lightStatus = 0;
+    damage.panelStatus = 0;
+    using ResetFn = std::uint32_t(FX_MEMBER*)(host::DamageState*, FX_MEMBER_EDX);
+    reinterpret_cast<ResetFn>(addr::kSecondDamageRoutine)(&damage, nullptr);
 }
 
 void setPoolPresent(bool present) {

@@ -44,6 +44,13 @@ std::vector<host::Atomic*> atomicsOf(const host::Vehicle* vehicle);
 host::Frame* rootFrameOf(const host::Vehicle* vehicle);
 // Moves a vehicle (its placement and its frames' world matrices).
 void moveVehicle(host::Vehicle* vehicle, host::V3 position);
+// Places a vehicle turned about the up axis: heading 0 faces +y, 90 faces -x.
+void placeVehicle(host::Vehicle* vehicle, host::V3 position, float headingDegrees);
+// Every vehicle in the pool leaves the world, as when the game deletes its pools.
+void removeAllVehicles();
+// What the game's repair does: full health, every part and lamp undamaged,
+// and the damage state's reset routine called through its address.
+void repairVehicle(host::Vehicle* vehicle);
 // The host handle of a vehicle, as the game computes it.
 std::int32_t handleOf(const host::Vehicle* vehicle);
 // Rebuilds the vehicle's model instance: a new clump, same parts and geometries.
@@ -56,6 +63,7 @@ struct World {
     std::uint32_t clockMs = 1000;                       // written to the game clock each frame
     std::uint32_t clockStepMs = 33;                     // added after each frame
     bool f7Down = false;                                // what the key state reports for F7
+    int heldKey = 0; // another key reported down (a virtual-key code); 0: none
     host::VehicleModelInfo* modelInfo[kPoolSlots] = {}; // by model index
 };
 

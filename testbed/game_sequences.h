@@ -1,0 +1,18 @@
+#pragma once
+// The game's own sequences around a session, in the order its main loop runs
+// them: Start New Game and Load Game while playing, and the two ways to quit.
+namespace testbed {
+
+// CGame::ShutDown (which shuts the pools down from inside), the world's
+// vehicles gone with the pools, then CGame::Initialise: frames go on after.
+void startNewGame();
+// ShutDownForRestart, the world's vehicles gone, and the game goes on.
+void loadGame();
+// Quitting while playing: CGame::ShutDown, then the RenderWare shutdown. No
+// frame follows.
+void quitGame();
+// Quitting from the start menu before any game was played: only the
+// RenderWare shutdown runs.
+void quitFromMenu();
+
+} // namespace testbed

@@ -1,0 +1,107 @@
+// The game's own sequences around a session, played in the order its main
+// loop runs them, on the real plug-in: Start New Game, Load Game and the two
+// ways to quit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "drive.h"
+#include "testbed/game_sequences.h"
+#include "testbed/geometry_ledger.h"
+
+namespace {
+
+namespace tb = testbed;
+
+constexpr float kHardHit = 900.0f;
+constexpr char kResumed[] = "Lifecycle: new game after shutdown; deformation resumed.";
+
+int countOf(const std::vector<std::string>& lines, const std::string& text) {
+    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
+}
+
+// The player in a fresh car after the game (re)started, and one hard hit on it.
+host::Vehicle* driveAndHit(drive::Drive& d) {
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    d.frame({drive::sideHit(car, kHardHit)});
+    return car;
+}
+
+struct Sequence {
+    const char* name;
+    void (*restart)();
+    const char* shutdownLine; // the lifecycle line its shutdown writes first
+    int resumedLines;         // "deformation resumed" lines after it
+};
+
+class AfterRestart : public testing::TestWithParam<Sequence> {};
+
+// Whichever way the game starts again, the cars of the new session dent, and
+// nothing of the old one is left behind.
+TEST_P(AfterRestart, TheNewSessionDentsAndTheOldOneLeftNothing) {
+    const Sequence& s = GetParam();
+    drive::Drive d;
+    const tb::GeometryLedger::Mark start = tb::ledger().mark();
+    driveAndHit(d);
+    ASSERT_EQ(d.hits().size(), 1u) << "the first session dents";
+
+    s.restart();
+    EXPECT_EQ(countOf(d.tb.logTexts(), s.shutdownLine), 1);
+    EXPECT_EQ(tb::ledger().problemsSince(start), "");
+
+    d.frame(); // the first frame of the new session
+    driveAndHit(d);
+    EXPECT_EQ(d.hits().size(), 2u) << "a hit after the restart dents again";
+    EXPECT_EQ(countOf(d.tb.logTexts(), kResumed), s.resumedLines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Game, AfterRestart,
+    testing::Values(
+        Sequence{"StartNewGame", &tb::startNewGame,
+                 "Lifecycle: CGame::Shutdown begin; early cleanup.", 1},
+        Sequence{"LoadGame", &tb::loadGame,
+                 "Lifecycle: ShutDownForRestart begin; early cleanup.", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// CGame::ShutDown shuts the pools down from inside: the plug-in releases the
+// car in the outer routine, and the inner one finds nothing left to release.
+TEST(GameSequences, StartNewGameRunsThePoolsShutdownInsideCGameShutdown) {
+    drive::Drive d;
+    driveAndHit(d);
+    const int poolsBefore = tb::game().poolsShutdownCalls;
+    tb::startNewGame();
+    EXPECT_EQ(tb::game().poolsShutdownCalls, poolsBefore + 1);
+    const std::vector<std::string> log = d.tb.logTexts();
+    EXPECT_EQ(countOf(log, "Lifecycle: releasing 1 tracked vehicles."), 1);
+    EXPECT_EQ(countOf(log, "Lifecycle: pools shutdown begin; fallback cleanup."), 1);
+}
+
+// Quitting while playing: CGame::ShutDown, then the RenderWare shutdown; no
+// frame follows, so no "resumed" line either, and nothing leaks.
+TEST(GameSequences, QuitWhilePlayingReleasesEverythingOnce) {
+    drive::Drive d;
+    const tb::GeometryLedger::Mark start = tb::ledger().mark();
+    driveAndHit(d);
+    tb::quitGame();
+    EXPECT_EQ(tb::ledger().problemsSince(start), "");
+    const std::vector<std::string> log = d.tb.logTexts();
+    EXPECT_EQ(countOf(log, "Lifecycle: releasing 1 tracked vehicles."), 1);
+    EXPECT_EQ(countOf(log, kResumed), 0);
+    EXPECT_EQ(tb::game().renderwareShutdownCalls, 1);
+}
+
+// Quitting from the start menu: only the RenderWare shutdown, before any
+// frame made a copy.
+TEST(GameSequences, QuitFromTheMenuRunsOnlyTheRenderwareShutdown) {
+    drive::Drive d;
+    tb::quitFromMenu();
+    EXPECT_EQ(tb::game().gameShutdownCalls, 0);
+    EXPECT_EQ(tb::game().renderwareShutdownCalls, 1);
+    EXPECT_EQ(tb::ledger().problemsSince({}), "");
+}
+
+} // namespace
