@@ -18,6 +18,7 @@
 #include "plugin/hook_install.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
+#include "plugin/startup.h"
 
 namespace fendrix {
 
@@ -74,10 +75,20 @@ void sweepTrackedVehicles() {
     }
 }
 
+// The key state is the whole desktop's: a key pressed while another program
+// has the focus is not meant for the game.
+bool gameInForeground() {
+    const HWND front = GetForegroundWindow();
+    DWORD process = 0;
+    return front != nullptr && GetWindowThreadProcessId(front, &process) != 0 &&
+           process == GetCurrentProcessId();
+}
+
 // The reset key (F7 unless the INI names another) on its press edge only; the
 // key's "pressed since" bit is not used.
 bool resetKeyPressed() {
-    const bool down = (GetAsyncKeyState(static_cast<int>(settings.ResetKey)) & kKeyDownBit) != 0;
+    const bool down = gameInForeground() &&
+                      (GetAsyncKeyState(static_cast<int>(settings.ResetKey)) & kKeyDownBit) != 0;
     const bool pressed = down && trackingTable->resetKeyDown == 0;
     trackingTable->resetKeyDown = down ? 1 : 0;
     return pressed;
@@ -193,6 +204,7 @@ void update() {
 void FX_CDECL frameDriver() {
     if (firstFrame) {
         firstFrame = false;
+        reportLaterChaining();
         installContactHooks();
         installRetentionHooks();
     }

@@ -8,6 +8,7 @@
 #include "hook/hook_api.h"
 #include "host/addresses.h"
 #include "plugin/call_site.h"
+#include "plugin/chaining_report.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
 
@@ -116,11 +117,13 @@ void installRetentionHooks() {
     const FunctionHook& forget = kRetentionHooks[1];
     if (takenByAnotherMod(apply) || create(apply) != MH_OK) {
         logLine(kConflict);
+        reportJumpTarget(apply.target);
         return;
     }
     if (takenByAnotherMod(forget) || create(forget) != MH_OK) {
         MH_RemoveHook(asTarget(apply.target));
         logLine(kConflict);
+        reportJumpTarget(forget.target);
         return;
     }
     for (const FunctionHook& hook : kRetentionHooks) {

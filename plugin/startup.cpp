@@ -9,6 +9,7 @@
 #include "host/addresses.h"
 #include "mesh/readable_range.h"
 #include "plugin/call_site.h"
+#include "plugin/chaining_report.h"
 #include "plugin/crash_report.h"
 #include "plugin/frame_driver.h"
 #include "plugin/log.h"
@@ -65,13 +66,14 @@ bool signatureMatches() {
            host::addr::kSignatureValue;
 }
 
-bool sitesIntact() {
+// The first checked site that holds no call, or 0 when all do.
+std::uintptr_t changedSite() {
     for (std::uintptr_t site : kCheckedSites) {
         if (!isCallSite(site)) {
-            return false;
+            return site;
         }
     }
-    return true;
+    return 0;
 }
 
 } // namespace
@@ -105,8 +107,9 @@ void startup(void* module) {
         return;
     }
     readRemainingSettings(settings, ini);
-    if (!sitesIntact()) {
+    if (const std::uintptr_t changed = changedSite(); changed != 0) {
         logLine(kSitesChanged);
+        reportJumpTarget(changed);
         return;
     }
     createTrackingTable();
@@ -117,8 +120,17 @@ void startup(void* module) {
             redirected = false;
             break;
         }
+        reportDisplacedTarget(r.site, *r.slot);
     }
     logLine(redirected ? kActive : kNotInstalled);
+}
+
+void reportLaterChaining() {
+    for (const Redirection& r : kRedirections) {
+        if (r.site != host::addr::kGameProcessCall) {
+            reportChangedSite(r.site, r.replacement);
+        }
+    }
 }
 
 } // namespace fendrix

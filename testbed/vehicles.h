@@ -64,6 +64,7 @@ struct World {
     std::uint32_t clockStepMs = 33;                     // added after each frame
     bool f7Down = false;                                // what the key state reports for F7
     int heldKey = 0; // another key reported down (a virtual-key code); 0: none
+    bool gameInForeground = true; // false: another program has the focus
     host::VehicleModelInfo* modelInfo[kPoolSlots] = {}; // by model index
 };
 

@@ -107,6 +107,24 @@ TEST(FrameDriver, HeldF7ResetsOnceAndAgainAfterRelease) {
     EXPECT_EQ(d.linesStarting(kReset).size(), 2u);
 }
 
+// F7 pressed while another program has the focus is not for the game.
+TEST(FrameDriver, F7CountsOnlyWhileTheGameIsInFront) {
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    d.frame({sideHit(car, kHit)});
+    tb::world().gameInForeground = false;
+    tb::world().f7Down = true;
+    d.frame();
+    tb::world().f7Down = false;
+    d.frame();
+    EXPECT_TRUE(d.linesStarting(kReset).empty());
+    tb::world().gameInForeground = true;
+    tb::world().f7Down = true;
+    d.frame();
+    EXPECT_EQ(d.linesStarting(kReset).size(), 1u);
+}
+
 TEST(FrameDriver, F7OnFootOrHeldWhileEnteringIsNoReset) {
     Drive d;
     host::Vehicle* car = tb::spawnCar({0, 0, 0});
