@@ -96,7 +96,8 @@ void apply(std::vector<Line>& lines, const SettingOverride& s) {
 
 } // namespace
 
-std::string mergeSettings(const std::string& iniText, const std::vector<SettingOverride>& settings) {
+std::string mergeSettings(const std::string& iniText,
+                          const std::vector<SettingOverride>& settings) {
     std::vector<Line> lines;
     std::string newline = "\n";
     bool newlineKnown = false;

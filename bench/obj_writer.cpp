@@ -56,8 +56,8 @@ std::string objText(const CarMeshes& car) {
             if (withNormals) {
                 const std::size_t na = firstNormal + t[0], nb = firstNormal + t[1],
                                   nc = firstNormal + t[2];
-                std::snprintf(line, sizeof line, "f %zu//%zu %zu//%zu %zu//%zu\n", a, na, b, nb,
-                              c, nc);
+                std::snprintf(line, sizeof line, "f %zu//%zu %zu//%zu %zu//%zu\n", a, na, b, nb, c,
+                              nc);
             } else {
                 std::snprintf(line, sizeof line, "f %zu %zu %zu\n", a, b, c);
             }

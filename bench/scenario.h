@@ -33,7 +33,7 @@ struct SettingOverride {
 struct PlaceCar {
     std::string name;
     CarModel model = CarModel::Saloon;
-    V3 position;          // world, game units (metres)
+    V3 position;              // world, game units (metres)
     float headingDegrees = 0; // about the up axis; 0 faces +y, 90 faces -x
 };
 

@@ -58,13 +58,13 @@ void rebuildModel(host::Vehicle* vehicle);
 
 struct World {
     host::Vehicle* playerVehicle = nullptr;
-    bool playerExists = true;                           // false: no player character at all
-    host::V3 playerPosition{0, 0, 0};                   // of the player character
-    std::uint32_t clockMs = 1000;                       // written to the game clock each frame
-    std::uint32_t clockStepMs = 33;                     // added after each frame
-    bool f7Down = false;                                // what the key state reports for F7
-    int heldKey = 0; // another key reported down (a virtual-key code); 0: none
-    bool gameInForeground = true; // false: another program has the focus
+    bool playerExists = true;         // false: no player character at all
+    host::V3 playerPosition{0, 0, 0}; // of the player character
+    std::uint32_t clockMs = 1000;     // written to the game clock each frame
+    std::uint32_t clockStepMs = 33;   // added after each frame
+    bool f7Down = false;              // what the key state reports for F7
+    int heldKey = 0;                  // another key reported down (a virtual-key code); 0: none
+    bool gameInForeground = true;     // false: another program has the focus
     host::VehicleModelInfo* modelInfo[kPoolSlots] = {}; // by model index
 };
 

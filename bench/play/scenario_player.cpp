@@ -148,8 +148,8 @@ class Player {
     std::map<std::string, Car> live_;
     std::map<std::string, int> namesUsed_;
     std::vector<Car> finished_;
-    std::vector<Hit> pushes_;     // hits still repeating, with the frames they have left
-    std::vector<Hit> frameHits_;  // this frame's collisions
+    std::vector<Hit> pushes_;    // hits still repeating, with the frames they have left
+    std::vector<Hit> frameHits_; // this frame's collisions
     std::vector<FrameTime> times_;
     bool quit_ = false;
     bool resetHeld_ = false;
@@ -220,7 +220,8 @@ void Player::finish(Car& car) {
     car.pictures.push_back({"after", testbed::copyCarMeshes(v, car.name)});
     CarSummary& s = car.summary;
     for (const Pictures& p : car.pictures) {
-        s.largestDisplacement = std::max(s.largestDisplacement, largestDisplacement(car.before, p.meshes));
+        s.largestDisplacement =
+            std::max(s.largestDisplacement, largestDisplacement(car.before, p.meshes));
     }
     const std::vector<host::Atomic*> atomics = testbed::atomicsOf(v);
     for (std::size_t i = 0; i < atomics.size() && i < car.originals.size(); ++i) {
@@ -330,8 +331,8 @@ void Player::hitNow(const Hit& hit) {
         }
         host::DamageState* damage = &target->vehicle->damage;
         const std::uint32_t before = stageOf(*damage, piece);
-        using ApplyFn = std::uint8_t(FX_MEMBER*)(host::DamageState*, FX_MEMBER_EDX, std::int32_t,
-                                                 float, float);
+        using ApplyFn =
+            std::uint8_t(FX_MEMBER*)(host::DamageState*, FX_MEMBER_EDX, std::int32_t, float, float);
         reinterpret_cast<ApplyFn>(host::addr::kApplyComponentDamage)(damage, nullptr, piece,
                                                                      impulse, 0.0f);
         // The game's routine took the part a stage on; where it stands still, it was held.
@@ -371,7 +372,8 @@ void Player::runFrame(int frame) {
     resetHeld_ = false;
 
     constexpr double kMsPerSecond = 1000.0;
-    const double ticks = static_cast<double>(frameEnd.QuadPart - frameStart.QuadPart - physicsTicks);
+    const double ticks =
+        static_cast<double>(frameEnd.QuadPart - frameStart.QuadPart - physicsTicks);
     times_.push_back({frame, ticks * kMsPerSecond / static_cast<double>(frequency.QuadPart),
                       static_cast<int>(frameHits_.size())});
 }
@@ -425,9 +427,9 @@ bool Player::writeOutputs() {
             keep(out / (stem + ".obj"), writeWhole(out / (stem + ".obj"), objText(p.meshes)));
             for (View view : kViews) {
                 const fs::path png = out / (stem + "_" + viewName(view) + ".png");
-                const RgbImage image = renderBeforeAfter(car.before, p.meshes, view, kPictureWidth,
-                                                         kPictureHeight,
-                                                         settings_.MaxTotalDisplacement);
+                const RgbImage image =
+                    renderBeforeAfter(car.before, p.meshes, view, kPictureWidth, kPictureHeight,
+                                      settings_.MaxTotalDisplacement);
                 keep(png, writePng(png.string(), image));
             }
         }

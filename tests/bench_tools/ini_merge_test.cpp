@@ -70,8 +70,7 @@ TEST(MergeSettings, KeepsCrLfLineEndings) {
 }
 
 TEST(MergeSettings, AnEmptyIniGetsTheSection) {
-    EXPECT_EQ(bench::mergeSettings("", {set("General", "Enabled", "0")}),
-              "[General]\nEnabled=0\n");
+    EXPECT_EQ(bench::mergeSettings("", {set("General", "Enabled", "0")}), "[General]\nEnabled=0\n");
 }
 
 } // namespace

@@ -33,8 +33,7 @@ TEST(ObjText, PartsAreObjectsInWorldSpaceWithIndicesCountedOverTheFile) {
     bench::CarMeshes car;
     car.car = "taxi";
     car.meshes = {triangle("bonnet_hi_ok", {10, 0, 0}, true),
-                  triangle("wheel_lf", {0, 0, 5}, false),
-                  triangle("boot_hi_ok", {0, 2, 0}, true)};
+                  triangle("wheel_lf", {0, 0, 5}, false), triangle("boot_hi_ok", {0, 2, 0}, true)};
     const std::vector<std::string> expected = {
         "# taxi",
         "o bonnet_hi_ok",

@@ -66,13 +66,12 @@ TEST_P(RedirectedBeforeStartup, TheSiteIsNamedWithTheMod) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sites, RedirectedBeforeStartup,
-    testing::Values(
-        EarlierMod{"GameProcess", addr::kGameProcessCall,
-                   "Call site 004A5DA0 chained through OtherMod.asi."},
-        EarlierMod{"RenderwareShutdown", addr::kRenderwareShutdownCall,
-                   "Call site 004A5B8E chained through OtherMod.asi."},
-        EarlierMod{"PoolsShutdown", addr::kPoolsShutdownCall,
-                   "Call site 004A4AE4 chained through OtherMod.asi."}),
+    testing::Values(EarlierMod{"GameProcess", addr::kGameProcessCall,
+                               "Call site 004A5DA0 chained through OtherMod.asi."},
+                    EarlierMod{"RenderwareShutdown", addr::kRenderwareShutdownCall,
+                               "Call site 004A5B8E chained through OtherMod.asi."},
+                    EarlierMod{"PoolsShutdown", addr::kPoolsShutdownCall,
+                               "Call site 004A4AE4 chained through OtherMod.asi."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Chaining, TheGamesOwnCallsAreNotNamed) {

@@ -60,11 +60,10 @@ TEST_P(AfterRestart, TheNewSessionDentsAndTheOldOneLeftNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Game, AfterRestart,
-    testing::Values(
-        Sequence{"StartNewGame", &tb::startNewGame,
-                 "Lifecycle: CGame::Shutdown begin; early cleanup.", 1},
-        Sequence{"LoadGame", &tb::loadGame,
-                 "Lifecycle: ShutDownForRestart begin; early cleanup.", 0}),
+    testing::Values(Sequence{"StartNewGame", &tb::startNewGame,
+                             "Lifecycle: CGame::Shutdown begin; early cleanup.", 1},
+                    Sequence{"LoadGame", &tb::loadGame,
+                             "Lifecycle: ShutDownForRestart begin; early cleanup.", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // CGame::ShutDown shuts the pools down from inside: the plug-in releases the
