@@ -28,6 +28,7 @@ void loadGame() {
 
 void quitGame() {
     callGameShutdown();
+    removeAllVehicles(); // gone with the pools
     runRenderwareShutdown();
 }
 

@@ -8,8 +8,8 @@ namespace testbed {
 void startNewGame();
 // ShutDownForRestart, the world's vehicles gone, and the game goes on.
 void loadGame();
-// Quitting while playing: CGame::ShutDown, then the RenderWare shutdown. No
-// frame follows.
+// Quitting while playing: CGame::ShutDown (the vehicles go with the pools),
+// then the RenderWare shutdown. No frame follows.
 void quitGame();
 // Quitting from the start menu before any game was played: only the
 // RenderWare shutdown runs.
