@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "bench/car_shapes.h"
 #include "host/game.h"
 #include "testbed/engine_geometry.h"
 #include "testbed/geometry_builder.h"
@@ -89,6 +90,24 @@ host::Geometry* toGeometry(const Mesh& mesh, void* material) {
     return g;
 }
 
+// A bench mesh in the testbed's own form.
+Mesh fromBench(const bench::Mesh& source) {
+    Mesh mesh;
+    for (std::size_t i = 0; i < source.positions.size(); ++i) {
+        const bench::V3& p = source.positions[i];
+        const bench::V3& n = source.normals[i];
+        mesh.positions.push_back({p.x, p.y, p.z});
+        mesh.normals.push_back({n.x, n.y, n.z});
+    }
+    for (const auto& triangle : source.triangles) {
+        mesh.indices.insert(mesh.indices.end(), triangle.begin(), triangle.end());
+    }
+    return mesh;
+}
+
+// One model info record per bench model, living as long as the program.
+host::VehicleModelInfo gModelInfos[std::size(bench::kCarModels)] = {};
+
 PartDesign part(const char* name, const Mesh& mesh, host::V3 offset, void* material) {
     PartDesign p;
     p.name = name;
@@ -121,8 +140,38 @@ VehicleDesign carDesign(host::V3 position, std::int16_t model) {
     return design;
 }
 
-host::Vehicle* spawnCar(host::V3 position, std::int16_t model) {
-    const VehicleDesign design = carDesign(position, model);
+VehicleDesign modelDesign(bench::CarModel model, host::V3 position) {
+    const bench::CarShape shape = bench::carShape(model);
+    void* paint = newMaterials(1).front();
+    VehicleDesign design;
+    design.position = position;
+    design.model = bench::gameModelIndex(model);
+    design.mass = shape.mass;
+    design.rootName = bench::modelWord(model);
+    for (const bench::CarPart& source : shape.parts) {
+        PartDesign p;
+        p.name = source.name;
+        p.offset = {source.offset.x, source.offset.y, source.offset.z};
+        p.parent = source.parent;
+        p.atomic = source.atomic;
+        if (source.atomic) {
+            p.geometry = toGeometry(fromBench(source.mesh), paint);
+        }
+        design.parts.push_back(std::move(p));
+    }
+    return design;
+}
+
+void installModelInfo(bench::CarModel model) {
+    const bench::CarShape shape = bench::carShape(model);
+    host::VehicleModelInfo& info = gModelInfos[static_cast<std::size_t>(model)];
+    info.rearLight = {shape.rearLight.x, shape.rearLight.y, shape.rearLight.z};
+    world().modelInfo[bench::gameModelIndex(model)] = &info;
+}
+
+namespace {
+
+host::Vehicle* spawnDesign(const VehicleDesign& design) {
     host::Vehicle* vehicle = spawnVehicle(design);
     for (const PartDesign& p : design.parts) {
         if (p.geometry != nullptr) {
@@ -130,6 +179,17 @@ host::Vehicle* spawnCar(host::V3 position, std::int16_t model) {
         }
     }
     return vehicle;
+}
+
+} // namespace
+
+host::Vehicle* spawnCar(host::V3 position, std::int16_t model) {
+    return spawnDesign(carDesign(position, model));
+}
+
+host::Vehicle* spawnModel(bench::CarModel model, host::V3 position) {
+    installModelInfo(model);
+    return spawnDesign(modelDesign(model, position));
 }
 
 } // namespace testbed
