@@ -47,6 +47,23 @@ struct PlaceTraffic {
     float headingDegrees = 0;
 };
 
+// The name of a row's car `index` (1 .. count).
+inline std::string trafficCarName(std::string_view prefix, int index) {
+    return std::string(prefix) + std::to_string(index);
+}
+
+// A row's cars one by one: the i-th stands at first + (i - 1) * step.
+inline std::vector<PlaceCar> trafficCars(const PlaceTraffic& row) {
+    std::vector<PlaceCar> cars;
+    for (int i = 1; i <= row.count; ++i) {
+        const auto k = static_cast<float>(i - 1);
+        const V3 at{row.first.x + k * row.step.x, row.first.y + k * row.step.y,
+                    row.first.z + k * row.step.z};
+        cars.push_back({trafficCarName(row.prefix, i), row.model, at, row.headingDegrees});
+    }
+    return cars;
+}
+
 // A collision, in the frame after the moment it is written at; a push repeats
 // it in each of `frames` frames. Point and normal are in the car's own axes
 // (x right, y forward, z up); the normal points from the obstacle into the car.
