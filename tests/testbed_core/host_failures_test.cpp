@@ -21,9 +21,11 @@
 #include "contacts/tracking_table.h"
 #include "deform_fixture.h"
 #include "host/addresses.h"
+#include "mesh/geometry_layout.h"
 #include "mesh_builder.h"
 #include "plugin/chaining_report.h"
 #include "plugin/crash_report.h"
+#include "plugin/frame_driver.h"
 #include "plugin/hook_install.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
@@ -34,6 +36,7 @@
 #include "testbed/game.h"
 #include "testbed/host_image.h"
 #include "testbed/import_patch.h"
+#include "testbed/physics.h"
 #include "testbed/routine_faults.h"
 #include "testbed/vehicles.h"
 
@@ -495,6 +498,57 @@ TEST_F(AttachRefusedAtReset, CopyStaysShownAndNothingIsFreedUnderTheMesh) {
     EXPECT_EQ(next.deformedMeshes, 1u);
     EXPECT_NE(atomic->geometry, copy);
     EXPECT_NE(positions(atomic->geometry), dentedShape);
+}
+
+// The layout probe's geometry refused on the first frame that gets as far as
+// the update: its line once, deformation off for the rest of the run, while
+// every frame still runs the game's routine and contacts are still captured.
+class ProbeRefusedThroughTheFrameDriver : public core_test::PluginTest {};
+
+TEST_F(ProbeRefusedThroughTheFrameDriver, DeformationStaysOffAndEveryFrameRunsTheGame) {
+    ASSERT_FALSE(fendrix::geometryLayoutProbed()) << "a process of its own";
+    game::morphOffset = 0; // as at load
+    fendrix::settings.LogHits = true;
+    host::Vehicle* player = car(kVehicleAt);
+    ASSERT_NE(player, nullptr);
+    testbed::world().playerVehicle = player;
+    const std::vector<host::Geometry*> meshes = shown(player);
+    // The game's own routine behind the redirected call, as start-up leaves it.
+    fendrix::gameProcessSlot = reinterpret_cast<void*>(testbed::callTarget(addr::kGameProcessCall));
+    testbed::Collision side;
+    side.body = player;
+    side.point = testbed::worldPoint(player, {0.9f, 0.0f, 0.0f});
+    side.normal = {-1.0f, 0.0f, 0.0f};
+    side.impulse = kImpulse;
+    testbed::game().physics = [side] { testbed::applyCollision(side); };
+    engine().counts = testbed::EngineCounters{}; // from here on only what the frames do
+    engine().faults.failCreates = 1;
+
+    const int calls = testbed::game().gameProcessCalls;
+    constexpr int kFrames = 3;
+    for (int frame = 1; frame <= kFrames; ++frame) {
+        SCOPED_TRACE(frame);
+        fendrix::frameDriver();
+        EXPECT_EQ(testbed::game().gameProcessCalls, calls + frame) << "the game's routine, once";
+        EXPECT_EQ(fendrix::contactQueue.count, 1u) << "the contact was captured";
+    }
+    testbed::game().physics = nullptr;
+
+    Lines probe;
+    Lines hits;
+    for (const std::string& line : log_.lines()) {
+        if (line.rfind("Geometry ABI:", 0) == 0) {
+            probe.push_back(line);
+        } else if (line.rfind("Hit: ", 0) == 0) {
+            hits.push_back(line);
+        }
+    }
+    EXPECT_EQ(probe, Lines{"Geometry ABI: probe allocation failed; deformation disabled."});
+    EXPECT_EQ(hits, Lines{}) << "no contact is applied";
+    EXPECT_EQ(game::morphOffset, 0u);
+    EXPECT_EQ(engine().counts.creates, 1) << "probed once, never again";
+    EXPECT_EQ(shown(player), meshes);
+    EXPECT_EQ(trackedVehicles(), std::vector<host::Vehicle*>{});
 }
 
 // ---------------------------------------------------------------------------
