@@ -52,7 +52,12 @@ LONG CALLBACK crashHandler(EXCEPTION_POINTERS* info) {
     if (GetModuleHandleExA(kModuleFromAddress, static_cast<LPCSTR>(record->ExceptionAddress),
                            &module) &&
         module != nullptr) {
-        GetModuleFileNameA(module, moduleName, sizeof moduleName);
+        const DWORD length = GetModuleFileNameA(module, moduleName, sizeof moduleName);
+        // A full buffer is unterminated on Windows XP; reading it as a string
+        // would run past it inside the crash handler. The name is then unknown.
+        if (length == 0 || length >= sizeof moduleName) {
+            moduleName[0] = '\0';
+        }
         moduleBase = reinterpret_cast<std::uintptr_t>(module);
     }
     const char* phase = currentPhase();

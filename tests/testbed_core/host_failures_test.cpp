@@ -109,6 +109,12 @@ DWORD WINAPI failingGetModuleFileName(HMODULE, LPSTR, DWORD) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
 }
+// Windows XP with a path as long as the buffer: every byte written, no terminator.
+DWORD WINAPI unterminatedGetModuleFileName(HMODULE, LPSTR name, DWORD size) {
+    std::memset(name, 'x', size);
+    SetLastError(ERROR_SUCCESS);
+    return size;
+}
 
 Injection failingImport(const char* function, void* replacement) {
     auto swap = std::make_shared<ImportSwap>(function, replacement);
@@ -770,6 +776,8 @@ const ModuleQueryFailure kModuleQueryFailures[] = {
      reinterpret_cast<void*>(&failingGetModuleHandleEx)},
     {"ModuleFileNameUnreadable", "GetModuleFileNameA",
      reinterpret_cast<void*>(&failingGetModuleFileName)},
+    {"ModuleFileNameFillsTheBuffer", "GetModuleFileNameA",
+     reinterpret_cast<void*>(&unterminatedGetModuleFileName)},
 };
 
 class ModuleQuery : public core_test::CoreTest,
