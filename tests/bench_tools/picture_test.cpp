@@ -542,26 +542,36 @@ TEST(PictureBeforeAfter, DentIsRedAfterOnlyInsideTheSameOutline) {
 }
 
 TEST(PictureBeforeAfter, OneFramingFitsBothMoments) {
-    // The marker knocked out to the right: the after picture reaches farther,
-    // and the body stays where the before picture has it.
-    const CarMeshes before = block(true);
-    CarMeshes after = before;
-    for (V3& p : after.meshes[1].mesh.positions) {
-        p.x += 2.0f;
+    // The marker knocked out to the right (or, the other way round, back in):
+    // the wider picture reaches farther, the body stays where the other has
+    // it, and neither runs off its half.
+    const CarMeshes inPlace = block(true);
+    CarMeshes knocked = inPlace;
+    for (V3& p : knocked.meshes[1].mesh.positions) {
+        p.x += 4.0f;
     }
-    const Halves h = split(bench::renderBeforeAfter(before, after, View::Top, kHalfWidth,
-                                                    kHalfHeight, bench::kDefaultFullScale));
     const auto meshes = [](const RgbImage& image) {
         const Rgb background = image.at(0, bench::labelHeight());
         return boxOf(
             image, [background](int, int, Rgb p) { return !(p == background); },
             bench::labelHeight(), legendTop());
     };
-    const Box a = meshes(h.before), b = meshes(h.after);
-    EXPECT_EQ(a.minX, b.minX) << "the body's left side";
-    EXPECT_EQ(a.minY, b.minY);
-    EXPECT_EQ(a.maxY, b.maxY);
-    EXPECT_GT(b.maxX, a.maxX + 20) << "the marker, out to the right";
+    for (const bool knockedAfter : {true, false}) {
+        SCOPED_TRACE(knockedAfter ? "knocked out after" : "knocked out before");
+        const CarMeshes& before = knockedAfter ? inPlace : knocked;
+        const CarMeshes& after = knockedAfter ? knocked : inPlace;
+        const Halves h = split(bench::renderBeforeAfter(before, after, View::Top, kHalfWidth,
+                                                        kHalfHeight, bench::kDefaultFullScale));
+        const Box a = meshes(h.before), b = meshes(h.after);
+        const Box& narrow = knockedAfter ? a : b;
+        const Box& wide = knockedAfter ? b : a;
+        EXPECT_EQ(a.minX, b.minX) << "the body's left side";
+        EXPECT_EQ(a.minY, b.minY);
+        EXPECT_EQ(a.maxY, b.maxY);
+        EXPECT_GT(wide.maxX, narrow.maxX + 20) << "the marker, out to the right";
+        EXPECT_GT(wide.minX, 0);
+        EXPECT_LT(wide.maxX, kHalfWidth - 1);
+    }
 }
 
 TEST(PictureBeforeAfter, LabelsNameTheCarTheMomentAndTheView) {
