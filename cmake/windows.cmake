@@ -56,6 +56,7 @@ list(REMOVE_ITEM testbed_sources ${CMAKE_SOURCE_DIR}/testbed/main.cpp)
 add_library(testbed_host STATIC ${testbed_sources})
 target_include_directories(testbed_host PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(testbed_host PUBLIC fendrix_pure)
+# Pictures and shapes of the crash bench (defined under bench/, resolved at generation).
 target_link_libraries(testbed_host PUBLIC fendrix_bench)
 fendrix_set_flags(testbed_host)
 

@@ -8,10 +8,11 @@
 #include <system_error>
 #include <vector>
 
+#include "bench/picture.h"
+#include "bench/png.h"
 #include "testbed/car_model.h"
 #include "testbed/mesh_render.h"
 #include "testbed/physics.h"
-#include "testbed/png_writer.h"
 #include "testbed/testbed.h"
 #include "testbed/vehicles.h"
 
@@ -62,11 +63,12 @@ void play(const Moment& moment) {
 struct Pictured {
     const char* name;
     const host::Vehicle* vehicle;
-    VehicleMeshes before;
+    bench::CarMeshes before;
 };
 
 constexpr int kPictureWidth = 480; // of each half
 constexpr int kPictureHeight = 360;
+using bench::View;
 constexpr View kPictureViews[] = {View::Top, View::Right, View::FrontRightThreeQuarter,
                                   View::RearLeftThreeQuarter};
 
@@ -78,13 +80,13 @@ std::vector<std::string> writePictures(const std::filesystem::path& dir,
     std::filesystem::create_directories(dir, error);
     *allWritten = !error;
     for (const Pictured& car : cars) {
-        const VehicleMeshes after = copyMeshes(car.vehicle);
+        const bench::CarMeshes after = copyCarMeshes(car.vehicle, car.name);
         for (View view : kPictureViews) {
             const std::filesystem::path file =
-                dir / (std::string(car.name) + "_before_after_" + viewName(view) + ".png");
-            const RgbImage pair =
-                renderBeforeAfter(car.before, after, view, kPictureWidth, kPictureHeight);
-            if (writePng(file.string(), pair)) {
+                dir / (std::string(car.name) + "_before_after_" + bench::viewName(view) + ".png");
+            const bench::RgbImage pair =
+                bench::renderBeforeAfter(car.before, after, view, kPictureWidth, kPictureHeight);
+            if (bench::writePng(file.string(), pair)) {
                 written.push_back(std::filesystem::absolute(file, error).string());
             } else {
                 std::fprintf(stderr, "demo: cannot write %s\n", file.string().c_str());
@@ -116,9 +118,9 @@ int runDemo(const std::string& picturesDir) {
     crash.otherPiece = 5;
 
     const std::vector<Pictured> cars = {
-        {"player", player, copyMeshes(player)},
-        {"taxi", taxi, copyMeshes(taxi)},
-        {"van", van, copyMeshes(van)},
+        {"player", player, copyCarMeshes(player, "player")},
+        {"taxi", taxi, copyCarMeshes(taxi, "taxi")},
+        {"van", van, copyCarMeshes(van, "van")},
     };
 
     const std::vector<Moment> hits = {

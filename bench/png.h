@@ -1,12 +1,11 @@
 #pragma once
-// RGB pictures written as PNG files without an image library: the pixels go
-// into zlib "stored" blocks, so nothing is compressed and nothing can be lost.
+// RGB pictures and their PNG files (8-bit truecolour, deflated by zlib).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace testbed {
+namespace bench {
 
 struct Rgb {
     std::uint8_t r = 0, g = 0, b = 0;
@@ -28,14 +27,13 @@ struct RgbImage {
     const Rgb& at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
 };
 
-// The checksums PNG and zlib ask for.
-std::uint32_t crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0);
-std::uint32_t adler32(const std::uint8_t* data, std::size_t size, std::uint32_t adler = 1);
-
-// The whole PNG file of an image (8-bit RGB, no interlace).
+// The whole PNG file of an image, or nothing when it has no pixels, its pixel
+// count does not match its size, or zlib fails. The same image always gives
+// the same bytes.
 std::vector<std::uint8_t> encodePng(const RgbImage& image);
 
-// Writes the file; false when it could not be written.
+// Writes the file; false (and no file left behind) when the image cannot be
+// encoded or the file cannot be written.
 bool writePng(const std::string& path, const RgbImage& image);
 
-} // namespace testbed
+} // namespace bench
