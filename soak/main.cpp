@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/mesh_compare.h"
 #include "bench/play/bench_session.h"
 #include "soak/event_source.h"
 #include "testbed/geometry_ledger.h"

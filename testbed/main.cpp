@@ -1,8 +1,7 @@
 // The testbed program: plays the game towards the real plug-in binary.
-//   testbed [--pictures DIR]     the demo: a game session with the shipped INI; pictures
-//                                of the meshes go to DIR (default: demo-pictures here)
 //   testbed --game-dir DIR [--module NAME] [--frames N]
 //                                one start of the game in an existing folder
+// (The demo is a scenario of the crash bench: scripts/demo.)
 #include <windows.h>
 
 #include <cstdio>
@@ -11,7 +10,6 @@
 #include <string>
 
 #include "host/addresses.h"
-#include "testbed/demo.h"
 #include "testbed/game.h"
 #include "testbed/host_image.h"
 
@@ -21,7 +19,6 @@ struct Options {
     std::string gameDir;
     std::string module = "FendrixVC.asi";
     int frames = 1;
-    std::string pictures = "demo-pictures";
 };
 
 Options parse(int argc, char** argv) {
@@ -33,8 +30,6 @@ Options parse(int argc, char** argv) {
             options.module = argv[i + 1];
         } else if (std::strcmp(argv[i], "--frames") == 0) {
             options.frames = std::atoi(argv[i + 1]);
-        } else if (std::strcmp(argv[i], "--pictures") == 0) {
-            options.pictures = argv[i + 1];
         }
     }
     return options;
@@ -70,8 +65,9 @@ int startOnce(const Options& options) {
 
 int main(int argc, char** argv) {
     const Options options = parse(argc, argv);
-    if (!options.gameDir.empty()) {
-        return startOnce(options);
+    if (options.gameDir.empty()) {
+        std::fprintf(stderr, "usage: testbed --game-dir DIR [--module NAME] [--frames N]\n");
+        return 2;
     }
-    return testbed::runDemo(options.pictures);
+    return startOnce(options);
 }
