@@ -16,9 +16,20 @@ inline constexpr float kTinyCap = 1.1e-19f;
 inline constexpr float kBeyond = 1.0f + 0x1p-20f;
 inline constexpr float kWithin = 1.0f - 0x1p-20f;
 
-// Whether a product fell below the normal range and kept fewer bits.
-inline bool lostToUnderflow(float product) {
-    return product != 0.0f && product > -FLT_MIN && product < FLT_MIN;
+// Whether the product of a non-zero factor and a positive one fell below the
+// normal range: kept fewer bits, or none at all.
+inline bool lostToUnderflow(float product, float factor) {
+    return product > -FLT_MIN && product < FLT_MIN && (product != 0.0f || factor != 0.0f);
+}
+
+// Whether a squared distance below the normal range stands for a distance
+// that is not 0: its root then lost bits, or all of them.
+inline bool distanceLost(const ImpactField& f, Vec base, float distanceSq) {
+    if (!(distanceSq < FLT_MIN)) {
+        return false;
+    }
+    const Vec d = base - f.centre;
+    return d.x != 0.0f || d.y != 0.0f || d.z != 0.0f;
 }
 
 // Whether a vertex at this squared distance from the centre may lie within
@@ -46,8 +57,8 @@ inline bool settle(const ImpactField& f, Vec base, Vec current, float distanceSq
         if (offsetLength > f.maxTotal) {
             // (o * maxTotal) / |o|, in this order.
             const Vec stretched = offset * f.maxTotal;
-            lost = lostToUnderflow(stretched.x) || lostToUnderflow(stretched.y) ||
-                   lostToUnderflow(stretched.z);
+            lost = lostToUnderflow(stretched.x, offset.x) ||
+                   lostToUnderflow(stretched.y, offset.y) || lostToUnderflow(stretched.z, offset.z);
             offset = {stretched.x / offsetLength, stretched.y / offsetLength,
                       stretched.z / offsetLength};
         }
@@ -56,11 +67,14 @@ inline bool settle(const ImpactField& f, Vec base, Vec current, float distanceSq
     // Squares within the float range and a finite result: nothing overflowed
     // (and base and current were finite). An offset square below FLT_MIN may
     // have lost its value, which matters only for a cap too small to be
-    // compared with such an offset; a subnormal o * maxTotal has lost
-    // precision that the division by |o| would scale up again.
+    // compared with such an offset; a subnormal or vanished o * maxTotal has
+    // lost precision that the division by |o| would scale up again. A
+    // distance whose square underflowed was weighed as the wrong distance
+    // (a vertex outside a tiny radius as if at its centre).
     const bool overflow =
         !(distanceSq <= FLT_MAX && push <= FLT_MAX && offsetSq <= FLT_MAX && isFinite(result));
-    const bool underflow = (offsetSq < FLT_MIN && f.maxTotal < kTinyCap) || lost;
+    const bool underflow =
+        (offsetSq < FLT_MIN && f.maxTotal < kTinyCap) || lost || distanceLost(f, base, distanceSq);
     return !overflow && !underflow && !f.wide;
 }
 

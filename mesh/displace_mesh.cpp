@@ -115,6 +115,7 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
     const __m128 reachLimit = _mm_set1_ps(f.reachLimit);
     const __m128 capSq = _mm_set1_ps(f.capSq);
     const __m128 floatMax = _mm_set1_ps(FLT_MAX);
+    const __m128 floatMin = _mm_set1_ps(FLT_MIN);
     const __m128 zero = _mm_setzero_ps();
     const __m128 radius = _mm_set1_ps(f.radius);
     const bool previous = f.previousRadius > 0.0f;
@@ -225,8 +226,11 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
             const Quad c = run ? load4(current + index[0]) : gather4(current, index);
             const __m128 d = _mm_load_ps(distanceSq + k);
             const Quad offset = (c + unit * push) - b;
-            const __m128 ok =
-                _mm_and_ps(_mm_cmple_ps(lengthSq(offset), capSq), _mm_cmple_ps(d, floatMax));
+            // A squared distance below FLT_MIN may stand for a lost distance:
+            // such a vertex is settled one by one.
+            const __m128 ok = _mm_and_ps(
+                _mm_and_ps(_mm_cmple_ps(lengthSq(offset), capSq), _mm_cmple_ps(d, floatMax)),
+                _mm_cmpge_ps(d, floatMin));
             const int settled = _mm_movemask_ps(ok);
             const std::size_t lanes = inReach - k < 4 ? inReach - k : 4;
             if (run && settled == 0xF) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,73 @@ TEST(Displace, TinyCapIsMetExactly) {
         const dent::Vec moved = dent::displaceImpact(base, current, {5, 5, 5}, {0, 0, 0}, 0.3f,
                                                      1.0f, 0.0f, 0.0f, c.cap, 0.65f);
         EXPECT_EQ(moved, (dent::Vec{c.cap, 0.0f, 0.0f})) << c.offset << " capped at " << c.cap;
+    }
+}
+
+// Distances and offsets whose squares or products vanish in single precision:
+// a vertex outside a tiny radius is not weighed as if at the dent's centre,
+// and a capped offset is not lost. One-vertex and whole-mesh forms alike.
+TEST(Displace, VanishingSquaresAndProductsAreNotTakenForZero) {
+    struct Row {
+        const char* name;
+        dent::Vec base, current, centre, direction;
+        float depth, radius, previousDepth, previousRadius, cap, power;
+        dent::Vec expected;
+    };
+    const Row rows[] = {
+        // Found by the fuzzer: 5.2e-36 from the centre, beyond the radius of
+        // 1.55e-36, so no push; the offset of 1.4e-37 lies within the cap.
+        {"BeyondATinyRadiusWithATinyCap",
+         {5.19561723e-36f, 3.21424237e-39f, 0.0f},
+         {5.05462571e-36f, 3.6911743e-40f, 5.78563626e-39f},
+         {0.0f, 4.90454463e-44f, 0.0f},
+         {-7.17583204e+14f, 1.86388101e-12f, 9.11488184e-18f},
+         8.8436882e-18f,
+         1.55184249e-36f,
+         3.59292926e-42f,
+         0.0f,
+         1.55192805e-36f,
+         1.04396736e-40f,
+         {5.05462571e-36f, 3.6911743e-40f, 5.78563626e-39f}},
+        // A full-sized dent and cap, a radius of 1e-25: 1e-24 away is outside.
+        {"BeyondATinyRadius",
+         {1e-24f, 0.0f, 0.0f},
+         {1e-24f, 0.0f, 0.0f},
+         {0.0f, 0.0f, 0.0f},
+         {0.0f, 0.0f, 1.0f},
+         0.5f,
+         1e-25f,
+         0.0f,
+         0.0f,
+         1.0f,
+         1.0f,
+         {1e-24f, 0.0f, 0.0f}},
+        // Exactly at the centre the distance is 0 indeed: the full depth.
+        {"AtTheCentreOfATinyRadius",
+         {0.0f, 0.0f, 0.0f},
+         {0.0f, 0.0f, 0.0f},
+         {0.0f, 0.0f, 0.0f},
+         {0.0f, 0.0f, 1.0f},
+         0.5f,
+         1e-25f,
+         0.0f,
+         0.0f,
+         1.0f,
+         1.0f,
+         {0.0f, 0.0f, 0.5f}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(dent::displaceImpact(r.base, r.current, r.centre, r.direction, r.depth, r.radius,
+                                       r.previousDepth, r.previousRadius, r.cap, r.power),
+                  r.expected);
+        const dent::ImpactField field =
+            dent::impactField(r.centre, r.direction, r.depth, r.radius, r.previousDepth,
+                              r.previousRadius, r.cap, r.power);
+        const std::vector<dent::Vec> base(9, r.base), current(9, r.current);
+        for (const dent::Vec& v : dent::displaceImpact(field, base, current)) {
+            EXPECT_EQ(v, r.expected);
+        }
     }
 }
 
