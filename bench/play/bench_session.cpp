@@ -252,9 +252,12 @@ void BenchSession::hitNow(const Hit& hit) {
         return; // the car left the world while its push went on
     }
     testbed::Collision c;
+    // The game takes contacts with walls, lamp posts and other things that do
+    // not move through its alternate routine (0x4B5DB0); its one-body routine
+    // (0x4B8AA0) is the rotor-blade strike.
     c.path = hit.path == Path::TwoBody  ? testbed::CollisionPath::TwoBody
-             : hit.path == Path::Static ? testbed::CollisionPath::Static
-                                        : testbed::CollisionPath::Alternate;
+             : hit.path == Path::Static ? testbed::CollisionPath::Alternate
+                                        : testbed::CollisionPath::Static;
     c.body = car->vehicle;
     c.other = other != nullptr ? other->vehicle : nullptr;
     c.point = testbed::worldPoint(car->vehicle, toHost(hit.point));
