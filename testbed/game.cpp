@@ -33,6 +33,7 @@ void FX_CDECL renderwareShutdown() {
 }
 void FX_CDECL poolsShutdown() {
     ++gState.poolsShutdownCalls;
+    leavePoolDangling();
 }
 // CGame::ShutDown deletes the pools from inside, through its own call site.
 std::int32_t FX_CDECL gameShutdown() {

@@ -295,6 +295,13 @@ void setPoolPresent(bool present) {
     writeValue<void*>(addr::kVehiclePool, present ? &gPool : nullptr);
 }
 
+void leavePoolDangling() {
+    // Reserved and never committed: every read faults, and nothing else is
+    // ever placed there.
+    static void* const freed = VirtualAlloc(nullptr, 0x1000, MEM_RESERVE, PAGE_NOACCESS);
+    writeValue<void*>(addr::kVehiclePool, freed);
+}
+
 void publishClock() {
     writeValue(addr::kGameClockMs, gWorld.clockMs);
 }

@@ -74,6 +74,10 @@ World& world();
 void installVehicles();
 // Clears the pool pointer (as before the game's pools exist) or sets it back.
 void setPoolPresent(bool present);
+// What the game's pools shutdown leaves: the pools deleted, their pointer
+// unchanged, pointing at memory that faults when read, until the next game
+// initialises new pools (setPoolPresent).
+void leavePoolDangling();
 // Publishes the world's clock to the game clock word.
 void publishClock();
 
