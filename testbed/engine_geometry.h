@@ -43,7 +43,7 @@ struct EngineCounters {
 };
 
 struct Engine {
-    MorphSlot morphSlot = MorphSlot::At5C;
+    MorphSlot morphSlot = MorphSlot::At68; // the game's own layout
     EngineFaults faults;
     EngineCounters counts;
 };

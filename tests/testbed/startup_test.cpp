@@ -170,7 +170,7 @@ TEST(Startup, EveryStartAppendsToTheLog) {
         "Contact hooks active: static, two-body and alternate collision paths; original physics "
         "preserved.",
         "Part retention active: 4 separate attempts per delayed stage; 750 ms contact gap.",
-        "Geometry ABI: validated morphTarget offset=0x5C; CPU buffer guard active."};
+        "Geometry ABI: validated morphTarget offset=0x68; CPU buffer guard active."};
     std::vector<std::string> twoStarts = oneStart;
     twoStarts.insert(twoStarts.end(), oneStart.begin(), oneStart.end());
     EXPECT_EQ(tb.logTexts(), twoStarts);

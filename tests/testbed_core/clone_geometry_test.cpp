@@ -412,7 +412,7 @@ TEST_F(CloneTest, RefusalsBehindTheGuards) {
         std::uint32_t offset;
         CloneRefusal refusal;
     };
-    const std::uint32_t at = host::kMorphOffsetA;
+    const std::uint32_t at = host::kMorphOffsetB;
     const std::vector<Case> cases = {
         {"intact", [](auto*) {}, at, CloneRefusal::None},
         {"no layout", [](auto*) {}, 0, CloneRefusal::Unsupported},
@@ -422,7 +422,7 @@ TEST_F(CloneTest, RefusalsBehindTheGuards) {
         {"60001 triangles", [](auto* g) { g->triangleCount = 60001; }, at,
          CloneRefusal::Unsupported},
         {"two morph targets", [](auto* g) { g->morphCount = 2; }, at, CloneRefusal::Unsupported},
-        {"no morph target pointer", [](auto* g) { g->morphAt5C = nullptr; }, at,
+        {"no morph target pointer", [](auto* g) { g->morphAt68 = nullptr; }, at,
          CloneRefusal::Unsupported},
         {"no positions", [](auto* g) { testbed::morphTargetOf(g)->positions = nullptr; }, at,
          CloneRefusal::Unsupported},

@@ -58,7 +58,7 @@ class CoreTest : public testing::Test {
   protected:
     void SetUp() override {
         testbed::resetEngine();
-        useLayout(testbed::MorphSlot::At5C);
+        useLayout(testbed::MorphSlot::At68);
         savedDiagnostics_ = fendrix::settings.Diagnostics;
         fendrix::settings.Diagnostics = false;
         mark_ = testbed::ledger().mark();

@@ -81,7 +81,7 @@ TEST_F(LayoutProbeTest, NoPhaseOfItsOwn) {
     fendrix::settleGeometryLayout();
     EXPECT_STREQ(fendrix::currentPhase(), "geometry ABI: create runtime probe");
     EXPECT_EQ(log_.lines(), std::vector<std::string>{"Geometry ABI: validated morphTarget "
-                                                     "offset=0x5C; CPU buffer guard active."});
+                                                     "offset=0x68; CPU buffer guard active."});
 }
 
 // Nothing else in this program probes, and each test runs in a process of its
@@ -91,13 +91,13 @@ TEST_F(LayoutProbeTest, RunsOncePerProcess) {
     fendrix::probeGeometryLayout();
     EXPECT_TRUE(fendrix::geometryLayoutProbed());
     EXPECT_EQ(engine().counts.creates, 1);
-    EXPECT_EQ(game::morphOffset, host::kMorphOffsetA);
+    EXPECT_EQ(game::morphOffset, host::kMorphOffsetB);
     // Even after a change of layout nothing is probed again.
-    engine().morphSlot = MorphSlot::At68;
+    engine().morphSlot = MorphSlot::At5C;
     fendrix::probeGeometryLayout();
     fendrix::probeGeometryLayout();
     EXPECT_EQ(engine().counts.creates, 1);
-    EXPECT_EQ(game::morphOffset, host::kMorphOffsetA);
+    EXPECT_EQ(game::morphOffset, host::kMorphOffsetB);
 }
 
 } // namespace
