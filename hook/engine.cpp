@@ -111,6 +111,9 @@ bool writePatch(Hook& h, bool enable) {
 // hooks before it stay changed, as with MinHook.
 MH_STATUS switchHooks(std::span<Hook* const> hooks, bool enable) {
     hook::ThreadFreeze freeze;
+    if (!freeze.held()) {
+        return MH_ERROR_MEMORY_ALLOC;
+    }
     std::size_t done = 0;
     while (done < hooks.size() && writePatch(*hooks[done], enable)) {
         ++done;
@@ -181,6 +184,9 @@ MH_STATUS WINAPI MH_Uninitialize(VOID) {
     bool restored = true;
     {
         hook::ThreadFreeze freeze;
+        if (!freeze.held()) {
+            return MH_ERROR_MEMORY_ALLOC;
+        }
         for (Hook& h : g_engine.hooks) {
             if (h.enabled && !writePatch(h, false)) {
                 restored = false;
@@ -251,6 +257,9 @@ MH_STATUS WINAPI MH_RemoveHook(LPVOID pTarget) {
     {
         // Also when already disabled: a thread may still be in the trampoline.
         hook::ThreadFreeze freeze;
+        if (!freeze.held()) {
+            return MH_ERROR_MEMORY_ALLOC;
+        }
         if (h->enabled && !writePatch(*h, false)) {
             return MH_ERROR_MEMORY_PROTECT;
         }

@@ -16,12 +16,13 @@ constexpr DWORD kSuspendFailed = static_cast<DWORD>(-1);
 constexpr DWORD kEntryWithOwner =
     offsetof(THREADENTRY32, th32OwnerProcessID) + sizeof(THREADENTRY32::th32OwnerProcessID);
 
-std::vector<DWORD> otherThreadsOfThisProcess() {
-    std::vector<DWORD> ids;
+// The other threads of the process; false when they cannot all be listed.
+bool otherThreadsOfThisProcess(std::vector<DWORD>& ids) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
-        return ids;
+        return false;
     }
+    bool complete = true;
     const DWORD process = GetCurrentProcessId();
     const DWORD self = GetCurrentThreadId();
     THREADENTRY32 entry{};
@@ -36,18 +37,21 @@ std::vector<DWORD> otherThreadsOfThisProcess() {
             entry.dwSize = sizeof entry;
         }
     } catch (const std::bad_alloc&) {
-        // Patch with the threads found so far rather than not at all.
+        complete = false;
     }
     CloseHandle(snapshot);
-    return ids;
+    return complete;
 }
 
 } // namespace
 
 ThreadFreeze::ThreadFreeze() {
-    const std::vector<DWORD> ids = otherThreadsOfThisProcess();
+    std::vector<DWORD> ids;
     // No allocation once a thread is suspended: it may hold the heap lock.
     try {
+        if (!otherThreadsOfThisProcess(ids)) {
+            return;
+        }
         threads_.reserve(ids.size());
     } catch (const std::bad_alloc&) {
         return;
@@ -55,21 +59,37 @@ ThreadFreeze::ThreadFreeze() {
     for (DWORD id : ids) {
         HANDLE thread = OpenThread(kThreadAccess, FALSE, id);
         if (thread == nullptr) {
-            continue;
+            if (GetLastError() == ERROR_INVALID_PARAMETER) {
+                continue; // the thread ended after it was listed
+            }
+            release();
+            return;
         }
         if (SuspendThread(thread) == kSuspendFailed) {
             CloseHandle(thread);
-            continue;
+            release();
+            return;
         }
         threads_.push_back(thread);
+        // SuspendThread only asks; reading the context waits until the thread
+        // has stopped, so no code is written under a thread still running.
+        CONTEXT context{};
+        context.ContextFlags = CONTEXT_CONTROL;
+        GetThreadContext(thread, &context);
     }
+    held_ = true;
 }
 
-ThreadFreeze::~ThreadFreeze() {
+void ThreadFreeze::release() {
     for (void* thread : threads_) {
         ResumeThread(thread);
         CloseHandle(thread);
     }
+    threads_.clear();
+}
+
+ThreadFreeze::~ThreadFreeze() {
+    release();
 }
 
 void ThreadFreeze::moveInstructionPointers(const InstructionPointerMap& map) const {

@@ -22,10 +22,17 @@ class ThreadFreeze {
     ThreadFreeze(const ThreadFreeze&) = delete;
     ThreadFreeze& operator=(const ThreadFreeze&) = delete;
 
+    // False when the threads could not all be listed or suspended: none is
+    // held then, and no code may be written.
+    bool held() const { return held_; }
+
     void moveInstructionPointers(const InstructionPointerMap& map) const;
 
   private:
+    void release();
+
     std::vector<void*> threads_; // thread handles, suspended once each
+    bool held_ = false;
 };
 
 } // namespace hook
