@@ -54,8 +54,12 @@ TEST_P(AfterRestart, TheNewSessionDentsAndTheOldOneLeftNothing) {
 
     d.frame(); // the first frame of the new session
     driveAndHit(d);
-    EXPECT_EQ(d.hits().size(), 2u) << "a hit after the restart dents again";
+    const std::vector<std::string> hits = d.hits();
+    ASSERT_EQ(hits.size(), 2u) << "a hit after the restart dents again";
+    EXPECT_EQ(drive::Drive::field(hits[1], "episode"), "1") << "episodes count from 1 again";
     EXPECT_EQ(countOf(d.tb.logTexts(), kResumed), s.resumedLines);
+    tb::quitGame();
+    EXPECT_EQ(tb::ledger().problemsSince(start), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -91,6 +95,58 @@ TEST(GameSequences, QuitWhilePlayingReleasesEverythingOnce) {
     EXPECT_EQ(countOf(log, "Lifecycle: releasing 1 tracked vehicles."), 1);
     EXPECT_EQ(countOf(log, kResumed), 0);
     EXPECT_EQ(tb::game().renderwareShutdownCalls, 1);
+}
+
+// After a quit no frame should come; if one did, nothing would be captured
+// or updated, while the game's own routines still run.
+TEST(GameSequences, AFrameAfterTheQuitCapturesAndUpdatesNothing) {
+    drive::Drive d;
+    driveAndHit(d);
+    tb::quitGame();
+    tb::setPoolPresent(true);
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    std::vector<host::Geometry*> shown;
+    for (const host::Atomic* atomic : tb::atomicsOf(car)) {
+        shown.push_back(atomic->geometry);
+    }
+    const int calls = tb::game().alternateCalls + tb::game().staticCalls;
+    d.frame({drive::sideHit(car, kHardHit)});
+    EXPECT_EQ(d.hits().size(), 1u) << "only the hit before the quit";
+    EXPECT_EQ(tb::game().alternateCalls + tb::game().staticCalls, calls + 1)
+        << "the game's collision routine ran";
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        EXPECT_EQ(tb::atomicsOf(car)[i]->geometry, shown[i]) << "no copy was made";
+    }
+}
+
+// Traffic comes and goes between two frames: a dented car leaves (its clump
+// drops the references its atomics held) and a new car of the same model
+// takes its pool slot. The old record and its copies go; the new car is a car
+// of its own, with its own handle and its own first episode.
+TEST(GameSequences, ADestroyedCarsSlotReusedIsANewCar) {
+    drive::Drive d;
+    const tb::GeometryLedger::Mark start = tb::ledger().mark();
+    host::Vehicle* player = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = player;
+    host::Vehicle* traffic = tb::spawnCar({6, 0, 0});
+    const std::int32_t oldHandle = tb::handleOf(traffic);
+    d.frame({drive::sideHit(traffic, kHardHit)});
+    ASSERT_EQ(d.hitHandles("npc"), (std::vector<int>{oldHandle}));
+
+    tb::removeVehicle(traffic);
+    host::Vehicle* newcomer = tb::spawnCar({6, 0, 0});
+    ASSERT_EQ(newcomer, traffic) << "the pool gives the freed slot again";
+    const std::int32_t newHandle = tb::handleOf(newcomer);
+    ASSERT_NE(newHandle, oldHandle);
+    d.frame(); // the sweep finds the old handle gone
+    d.frame({drive::sideHit(newcomer, kHardHit)});
+    const std::vector<int> handles = d.hitHandles("npc");
+    ASSERT_EQ(handles, (std::vector<int>{oldHandle, newHandle}));
+    EXPECT_EQ(drive::Drive::field(d.hits().back(), "episode"), "1");
+
+    tb::quitGame();
+    EXPECT_EQ(tb::ledger().problemsSince(start), "") << "the old car's copies were released";
 }
 
 // Quitting from the start menu: only the RenderWare shutdown, before any
