@@ -1,6 +1,6 @@
 #include "bench/car_model.h"
 
-#include <cctype>
+#include "bench/text.h"
 
 namespace bench {
 
@@ -28,19 +28,6 @@ const ModelRow& rowOf(CarModel model) {
     return kRows[0];
 }
 
-bool sameWord(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 const char* modelWord(CarModel model) {
@@ -49,7 +36,7 @@ const char* modelWord(CarModel model) {
 
 std::optional<CarModel> modelFromWord(std::string_view word) {
     for (const ModelRow& row : kRows) {
-        if (sameWord(word, row.word)) {
+        if (sameIgnoringCase(word, row.word)) {
             return row.model;
         }
     }

@@ -260,31 +260,13 @@ Proportions proportionsOf(CarModel model) {
                 .rearDoors = true,
                 .roofSign = false,
                 .mass = 2600.0f};
-    case CarModel::Taxi: // a saloon a little longer, with a sign on its roof
-        return {.width = 1.8f,
-                .length = 4.7f,
-                .height = 1.4f,
-                .groundZ = -0.62f,
-                .clearance = 0.17f,
-                .belt = 0.92f,
-                .hoodFront = 0.72f,
-                .hoodRear = 0.90f,
-                .deck = 0.96f,
-                .tail = 0.90f,
-                .roofShare = 0.78f,
-                .hoodEnd = 0.30f,
-                .roofStart = 0.45f,
-                .roofEnd = 0.68f,
-                .deckStart = 0.80f,
-                .wheelRadius = 0.31f,
-                .wheelWidth = 0.21f,
-                .frontAxle = 0.17f,
-                .rearAxle = 0.79f,
-                .sideDoors = 2,
-                .boot = true,
-                .rearDoors = false,
-                .roofSign = true,
-                .mass = 1450.0f};
+    case CarModel::Taxi: { // a saloon a little longer, with a sign on its roof
+        Proportions taxi = proportionsOf(CarModel::Saloon);
+        taxi.length = 4.7f;
+        taxi.roofSign = true;
+        taxi.mass = 1450.0f;
+        return taxi;
+    }
     case CarModel::Sports: // low and wide, a long bonnet, two doors
         return {.width = 1.9f,
                 .length = 4.3f,

@@ -1,8 +1,9 @@
 #include "bench/ini_merge.h"
 
-#include <cctype>
 #include <cstddef>
 #include <string_view>
+
+#include "bench/text.h"
 
 namespace bench {
 
@@ -20,19 +21,6 @@ std::string_view trimmed(std::string_view s) {
         s.remove_suffix(1);
     }
     return s;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // "[Name]" gives Name; anything else is not a section header.
@@ -67,7 +55,7 @@ void apply(std::vector<Line>& lines, const SettingOverride& s) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string_view name;
         if (sectionOf(lines[i].text, name)) {
-            inSection = sameName(name, s.section);
+            inSection = sameIgnoringCase(name, s.section);
             if (inSection && !sectionFound) {
                 sectionFound = true;
                 sectionEnd = i + 1;
@@ -79,7 +67,7 @@ void apply(std::vector<Line>& lines, const SettingOverride& s) {
         }
         std::string_view key;
         if (keyOf(lines[i].text, key)) {
-            if (sameName(key, s.key)) {
+            if (sameIgnoringCase(key, s.key)) {
                 lines[i].text = assignment;
                 return; // Windows reads the first occurrence
             }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench/scenario.h"
+#include "bench/text.h"
 #include "plugin/settings.h"
 
 namespace bench {
@@ -52,11 +53,6 @@ bool isDigit(char c) {
 
 char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::string lowered(std::string_view text) {
