@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "testbed/fault.h"
+#include "host/addresses.h"
 #include "testbed/game.h"
+#include "testbed/host_image.h"
 #include "testbed/import_patch.h"
 #include "testbed/testbed.h"
 
@@ -126,8 +128,7 @@ TEST_P(RaisedCodes, OnlyTheFatalCodesAreReported) {
 
     // Module and offset belong to the address the report names.
     unsigned long address = 0;
-    ASSERT_EQ(std::sscanf(first.c_str(), "EXCEPTION code=%*8lX address=%8lX", &address), 1)
-        << first;
+    ASSERT_EQ(std::sscanf(first.c_str(), "EXCEPTION code=%*8X address=%8lX", &address), 1) << first;
     std::uintptr_t base = 0;
     const std::string module = moduleOf(address, base);
     EXPECT_NE(first.find(" module=" + module + " offset=" + hex8(address - base) + " "),
@@ -185,6 +186,22 @@ TEST_F(CrashReport, FaultDuringAReportGivesNoSecondReport) {
     // The busy flag is free again afterwards.
     testbed::runGameFrame();
     EXPECT_EQ(reportLines(tb).size(), 4u);
+}
+
+// The handler is registered before the host checks: a game the plug-in
+// refuses (here, not the 1.0 executable) still has its faults reported.
+TEST(CrashReportAfterRefusal, AFaultInARefusedGameIsStillReported) {
+    Testbed tb;
+    testbed::writeValue<std::uint32_t>(host::addr::kSignature, 0);
+    tb.writeIni("");
+    ASSERT_NE(tb.loadPlugin(), nullptr);
+    testbed::installFaultRoutine();
+    testbed::raiseAccessViolation(kUnwritable);
+    ASSERT_EQ(testbed::resolvedExceptions(), 1);
+    const std::vector<std::string> lines = reportLines(tb);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("EXCEPTION code=C0000005 ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(" target=" + hex8(kUnwritable) + " "), std::string::npos) << lines[0];
 }
 
 } // namespace
