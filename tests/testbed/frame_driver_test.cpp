@@ -89,6 +89,68 @@ TEST(FrameDriver, NothingIsAppliedWithoutTheGameSideData) {
     EXPECT_EQ(tb::game().gameProcessCalls, 3) << "the game's routine runs every frame regardless";
 }
 
+// The game-side data an update needs, and the shutdown flag, each taken away
+// in turn: the game's routine runs, nothing is captured or dented; with the
+// data back, the next hit dents.
+struct Gate {
+    const char* name;
+    void (*close)();
+    void (*open)();     // null: it stays closed (the game is shutting down)
+    bool captureClosed; // the capture window stays closed too
+};
+
+const Gate kGates[] = {
+    {"NoPool", [] { tb::setPoolPresent(false); }, [] { tb::setPoolPresent(true); }, false},
+    {"NoRenderWareEngine", [] { tb::writeValue<void*>(host::addr::kRwEngineInstance, nullptr); },
+     [] {
+         static std::uint32_t engine = 0x52574549;
+         tb::writeValue<void*>(host::addr::kRwEngineInstance, &engine);
+     },
+     false},
+    {"ShuttingDown", [] { tb::runRenderwareShutdown(); }, nullptr, true},
+};
+
+void PrintTo(const Gate& g, std::ostream* out) {
+    *out << g.name;
+}
+
+class Gates : public testing::TestWithParam<Gate> {};
+
+TEST_P(Gates, NoUpdateAndNoCaptureWhileClosed) {
+    const Gate& gate = GetParam();
+    Drive d;
+    host::Vehicle* car = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = car;
+    d.frame(); // hooks installed
+    gate.close();
+    // More vehicles than the contact queue holds: an open capture window
+    // would say that the queue is full.
+    std::vector<tb::Collision> hits = {sideHit(car, kHit)};
+    for (int i = 0; i < 260; ++i) {
+        tb::VehicleDesign design;
+        design.position = {static_cast<float>(i % 20) * 5.0f,
+                           10.0f + static_cast<float>(i / 20) * 5.0f, 0};
+        host::Vehicle* v = tb::spawnVehicle(design);
+        ASSERT_NE(v, nullptr);
+        hits.push_back(sideHit(v, kHit));
+    }
+    const int gameCalls = tb::game().gameProcessCalls;
+    d.frame(hits);
+    EXPECT_EQ(tb::game().gameProcessCalls, gameCalls + 1) << "the game's routine runs";
+    EXPECT_TRUE(d.hits().empty());
+    if (gate.captureClosed) {
+        EXPECT_TRUE(d.linesStarting(kQueueFull).empty()) << "the capture window stayed closed";
+    }
+    if (gate.open != nullptr) {
+        gate.open();
+        d.frame({sideHit(car, kHit)});
+        EXPECT_EQ(d.hits().size(), 1u) << "with the data back, the next hit dents";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FrameDriver, Gates, testing::ValuesIn(kGates),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // F7 is read on its press edge only.
 TEST(FrameDriver, HeldF7ResetsOnceAndAgainAfterRelease) {
     Drive d;
