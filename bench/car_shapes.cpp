@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "bench/vector_math.h"
+
 namespace bench {
 
 namespace {
@@ -12,19 +14,13 @@ namespace {
 // ---- vectors ----
 
 V3 operator+(V3 a, V3 b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
+    return add(a, b);
 }
 V3 operator-(V3 a, V3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
+    return sub(a, b);
 }
 V3 operator*(V3 a, float s) {
-    return {a.x * s, a.y * s, a.z * s};
-}
-float dot(V3 a, V3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-V3 cross(V3 a, V3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+    return scaled(a, s);
 }
 V3 unit(V3 a) {
     const float length = std::sqrt(dot(a, a));

@@ -3,20 +3,11 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "bench/vector_math.h"
+
 namespace bench {
 
 namespace {
-
-V3 placed(const Placement& m, V3 p) {
-    return {m.pos.x + m.right.x * p.x + m.up.x * p.y + m.at.x * p.z,
-            m.pos.y + m.right.y * p.x + m.up.y * p.y + m.at.y * p.z,
-            m.pos.z + m.right.z * p.x + m.up.z * p.y + m.at.z * p.z};
-}
-
-// Normals turn with the frame's axes only; the position does not move them.
-V3 turned(const Placement& m, V3 n) {
-    return placed({m.right, m.up, m.at, {0, 0, 0}}, n);
-}
 
 void appendLine(std::string& out, const char* tag, V3 v) {
     // %.9g: a float read back from the file is the same float.

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "bench/font.h"
+#include "bench/vector_math.h"
 
 namespace bench {
 
@@ -43,35 +44,9 @@ constexpr float kSingular = 1e-12f;      // determinant of axes that span no spa
 constexpr float kPixelCentre = 0.5f;
 constexpr float kChannelMax = 255.0f;
 
-V3 add(V3 a, V3 b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-V3 sub(V3 a, V3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-V3 scaled(V3 a, float s) {
-    return {a.x * s, a.y * s, a.z * s};
-}
-float dot(V3 a, V3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-V3 cross(V3 a, V3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-float length(V3 a) {
-    return std::sqrt(dot(a, a));
-}
 V3 normalized(V3 a) {
     const float l = length(a);
     return l > 0 ? scaled(a, 1.0f / l) : a;
-}
-
-// A direction in a frame's own axes, turned into its parent's.
-V3 turned(const Placement& p, V3 v) {
-    return add(scaled(p.right, v.x), add(scaled(p.up, v.y), scaled(p.at, v.z)));
-}
-V3 placed(const Placement& p, V3 v) {
-    return add(p.pos, turned(p, v));
 }
 
 // World space into a car's axes (side, forward, up): the inverse of its placement.
