@@ -1,6 +1,7 @@
 #include "mesh/dent_normals.h"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 
@@ -30,6 +31,9 @@ constexpr std::size_t kVerticesPerCell = 4;
 constexpr double kReachSlack = 1e-5;
 constexpr double kUnderflowReach = 1e-22;
 constexpr int kGridSearchSteps = 64;
+// The cell size is searched to within this share of itself: the grid only
+// speeds the search for vertices, so it need not be the finest possible.
+constexpr double kGridTolerance = 1.0 / 64.0;
 // A squared distance below radius^2 * kRimInside has a root below the radius,
 // one above radius^2 * kRimOutside a root at or above it (for normal floats;
 // the rounding of the square and the root is far below these margins).
@@ -38,6 +42,8 @@ constexpr float kRimOutside = 1.0f + 0x1p-18f;
 // A group whose triangles lie within the radius with this share of it to
 // spare has only neighbours that the reach test finds by themselves.
 constexpr float kInnerSlack = 0x1p-16f;
+// Cells of up to this many vertices are put in order by insertion.
+constexpr std::ptrdiff_t kInsertionSortLimit = 16;
 // The most corners a chain holds: its length is a 16-bit number.
 constexpr std::uint16_t kMaxChain = 0xFFFF;
 
@@ -46,7 +52,7 @@ float axis(Vec v, int a) {
 }
 
 std::int32_t cellAlong(const DentNormals& m, int a, double x) {
-    const double t = (x - m.gridMin[a]) / m.cellSize;
+    const double t = (x - m.gridMin[a]) * m.perCell;
     if (!(t > 0.0)) {
         return 0;
     }
@@ -85,13 +91,14 @@ void chooseGrid(DentNormals& m, const Vec& low, const Vec& high, std::size_t ver
     }
     if (!(widest > 0.0)) {
         m.cellSize = 1.0;
+        m.perCell = 1.0;
         m.cells[0] = m.cells[1] = m.cells[2] = 1;
         return;
     }
     // The smallest cell size whose grid has at most `target` cells.
     double fine = widest / target;
     double coarse = widest;
-    for (int step = 0; step < kGridSearchSteps; ++step) {
+    for (int step = 0; step < kGridSearchSteps && coarse - fine > coarse * kGridTolerance; ++step) {
         const double middle = 0.5 * (fine + coarse);
         if (cellCount(extent, middle, target + 1.0) <= target) {
             coarse = middle;
@@ -100,6 +107,7 @@ void chooseGrid(DentNormals& m, const Vec& low, const Vec& high, std::size_t ver
         }
     }
     m.cellSize = coarse;
+    m.perCell = 1.0 / coarse;
     for (int a = 0; a < 3; ++a) {
         m.cells[a] = static_cast<std::int32_t>(
             std::min(target, std::max(1.0, std::ceil(extent[a] / coarse))));
@@ -124,82 +132,189 @@ struct RingEdge {
     std::uint16_t second = 0;
 };
 
+// Fans of up to this many triangles are linked through bit masks, one bit per
+// edge; larger ones (the middle of a disc, a cone's tip) through an index
+// sorted by group.
+constexpr std::uint32_t kMaskedFan = 32;
+constexpr std::uint32_t kNoEdge = 0xFFFFFFFFu;
+
+// A large fan's edges while its chains are made; kept across groups so that
+// only the largest fan allocates.
+struct FanScratch {
+    std::vector<std::uint16_t> from; // group of each edge's first corner
+    std::vector<std::uint16_t> to;   // group of each edge's second corner
+    std::vector<std::uint8_t> used;
+    std::vector<std::uint8_t> arrived; // another edge arrives where it leaves
+    std::vector<std::uint32_t> byFrom; // edges by (from, edge)
+    std::vector<std::uint32_t> rank;   // an edge's place in byFrom
+};
+
+// Appends the chain that starts with edge `start` of a fan: its first two
+// corners, then the second corner of each edge next(e) gives until kNoEdge.
+// A full chain goes on in a new one from its last corner.
+template <class Next>
+void writeChain(std::vector<std::uint16_t>& ring, const RingEdge* edges, std::uint32_t start,
+                Next next) {
+    std::size_t length = ring.size();
+    ring.push_back(0);
+    ring.push_back(edges[start].first);
+    ring.push_back(edges[start].second);
+    for (std::uint32_t e = next(start); e != kNoEdge; e = next(e)) {
+        if (ring.size() - length - 1 == kMaxChain) {
+            ring[length] = kMaxChain;
+            const std::uint16_t last = ring.back();
+            length = ring.size();
+            ring.push_back(0);
+            ring.push_back(last);
+        }
+        ring.push_back(edges[e].second);
+    }
+    ring[length] = static_cast<std::uint16_t>(ring.size() - length - 1);
+}
+
+// The chains of a fan of at most kMaskedFan edges.
+void chainSmallFan(std::vector<std::uint16_t>& ring, const RingEdge* edges, std::uint32_t count,
+                   const std::uint16_t* groupOf) {
+    // Unused places hold kNoGroup, which no corner of a fan has.
+    alignas(16) std::uint16_t from[kMaskedFan];
+    std::uint16_t to[kMaskedFan];
+    std::fill(from, from + kMaskedFan, DentNormals::kNoGroup);
+    for (std::uint32_t e = 0; e < count; ++e) {
+        from[e] = groupOf[edges[e].first];
+        to[e] = groupOf[edges[e].second];
+    }
+    // leaves[e]: the edges that leave the group where edge e arrives.
+    std::uint32_t leaves[kMaskedFan];
+    std::uint32_t arrived = 0;
+#ifdef DENT_SURFACE_SSE
+    const auto* lanes = reinterpret_cast<const __m128i*>(from);
+    const __m128i first8 = _mm_load_si128(lanes);
+    const __m128i second8 = _mm_load_si128(lanes + 1);
+    const __m128i third8 = _mm_load_si128(lanes + 2);
+    const __m128i fourth8 = _mm_load_si128(lanes + 3);
+    for (std::uint32_t e = 0; e < count; ++e) {
+        const __m128i group = _mm_set1_epi16(static_cast<short>(to[e]));
+        auto bits = [&](__m128i a, __m128i b) {
+            return static_cast<std::uint32_t>(_mm_movemask_epi8(
+                _mm_packs_epi16(_mm_cmpeq_epi16(a, group), _mm_cmpeq_epi16(b, group))));
+        };
+        std::uint32_t mask = bits(first8, second8);
+        if (count > 16) {
+            mask |= bits(third8, fourth8) << 16;
+        }
+        leaves[e] = mask;
+        arrived |= mask;
+    }
+#else
+    for (std::uint32_t e = 0; e < count; ++e) {
+        std::uint32_t mask = 0;
+        for (std::uint32_t other = 0; other < count; ++other) {
+            mask |= static_cast<std::uint32_t>(from[other] == to[e]) << other;
+        }
+        leaves[e] = mask;
+        arrived |= mask;
+    }
+#endif
+    const std::uint32_t all = count == 32 ? ~0u : (1u << count) - 1u;
+    std::uint32_t used = 0;
+    auto next = [&](std::uint32_t e) {
+        const std::uint32_t free = leaves[e] & ~used;
+        if (free == 0) {
+            return kNoEdge;
+        }
+        const auto n = static_cast<std::uint32_t>(std::countr_zero(free));
+        used |= 1u << n;
+        return n;
+    };
+    // Edges are taken in edge order, those where no edge arrives first; all
+    // edges before the one taken are used (or, in the first round, arrived at).
+    for (const std::uint32_t skip : {arrived, 0u}) {
+        for (std::uint32_t open = all & ~skip; (open & ~used) != 0;) {
+            const auto start = static_cast<std::uint32_t>(std::countr_zero(open & ~used));
+            used |= 1u << start;
+            writeChain(ring, edges, start, next);
+        }
+    }
+}
+
+// The chains of a larger fan, the same way.
+void chainLargeFan(std::vector<std::uint16_t>& ring, const RingEdge* edges, std::uint32_t count,
+                   const std::uint16_t* groupOf, FanScratch& s) {
+    s.from.resize(count);
+    s.to.resize(count);
+    s.used.assign(count, 0);
+    s.arrived.assign(count, 0);
+    s.byFrom.resize(count);
+    s.rank.resize(count);
+    std::uint16_t* from = s.from.data();
+    std::uint16_t* to = s.to.data();
+    std::uint8_t* used = s.used.data();
+    std::uint32_t* byFrom = s.byFrom.data();
+    for (std::uint32_t e = 0; e < count; ++e) {
+        from[e] = groupOf[edges[e].first];
+        to[e] = groupOf[edges[e].second];
+        byFrom[e] = e;
+    }
+    std::sort(byFrom, byFrom + count, [&](std::uint32_t a, std::uint32_t b) {
+        return from[a] != from[b] ? from[a] < from[b] : a < b;
+    });
+    for (std::uint32_t r = 0; r < count; ++r) {
+        s.rank[byFrom[r]] = r;
+    }
+    // The place in byFrom of the first edge leaving a group.
+    auto firstLeaving = [&](std::uint16_t group) {
+        return static_cast<std::uint32_t>(
+            std::lower_bound(byFrom, byFrom + count, group,
+                             [&](std::uint32_t x, std::uint16_t v) { return from[x] < v; }) -
+            byFrom);
+    };
+    for (std::uint32_t e = 0; e < count; ++e) {
+        for (std::uint32_t r = firstLeaving(to[e]); r < count && from[byFrom[r]] == to[e]; ++r) {
+            s.arrived[byFrom[r]] = 1;
+        }
+    }
+    auto next = [&](std::uint32_t e) {
+        for (std::uint32_t r = firstLeaving(to[e]); r < count && from[byFrom[r]] == to[e]; ++r) {
+            if (used[byFrom[r]] == 0) {
+                used[byFrom[r]] = 1;
+                return byFrom[r];
+            }
+        }
+        return kNoEdge;
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (std::uint32_t e = 0; e < count; ++e) {
+            if (used[e] == 0 && (round == 1 || s.arrived[e] == 0)) {
+                used[e] = 1;
+                writeChain(ring, edges, e, next);
+            }
+        }
+    }
+}
+
 // Each group's triangles, seen from it, as chains of corners: consecutive
 // corners of a chain are the other two corners of one of its triangles, in
 // winding order, so that a fan around the group loads each neighbour once.
 // Corners at one place (of one group) link up. Each chain is its number of
-// corners (at most kMaxChain) followed by the corners.
+// corners (at most kMaxChain) followed by the corners. A chain starts at the
+// first unused edge where no edge arrives, else at the first unused edge, and
+// goes on with the first unused edge (in the group's edge order) that leaves
+// the group its last corner lies in.
 void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
                 const std::vector<std::uint32_t>& edgeStart) {
     const std::size_t groups = edgeStart.size() - 1;
     m.ringStart.assign(groups + 1, 0);
     m.ring.clear();
     m.ring.reserve(edges.size() * 2);
-    struct Link {
-        std::uint16_t from; // group of the edge's first corner
-        std::uint32_t edge;
-    };
-    std::vector<Link> byFrom;
-    std::vector<bool> used;
-    std::vector<bool> arrived;
+    FanScratch scratch;
     for (std::size_t g = 0; g < groups; ++g) {
         m.ringStart[g] = static_cast<std::uint32_t>(m.ring.size());
-        const std::uint32_t first = edgeStart[g];
-        const std::uint32_t count = edgeStart[g + 1] - first;
-        byFrom.clear();
-        for (std::uint32_t e = 0; e < count; ++e) {
-            byFrom.push_back({m.groupOf[edges[first + e].first], e});
-        }
-        std::sort(byFrom.begin(), byFrom.end(), [](const Link& a, const Link& b) {
-            return a.from != b.from ? a.from < b.from : a.edge < b.edge;
-        });
-        // The next unused edge leaving a group, or count.
-        auto leaving = [&](std::uint16_t group) {
-            auto it = std::lower_bound(byFrom.begin(), byFrom.end(), group,
-                                       [](const Link& l, std::uint16_t v) { return l.from < v; });
-            for (; it != byFrom.end() && it->from == group; ++it) {
-                if (!used[it->edge]) {
-                    return it->edge;
-                }
-            }
-            return count;
-        };
-        // Chains start best where no edge arrives: the open end of a fan.
-        arrived.assign(count, false);
-        for (std::uint32_t e = 0; e < count; ++e) {
-            const std::uint16_t to = m.groupOf[edges[first + e].second];
-            auto it = std::lower_bound(byFrom.begin(), byFrom.end(), to,
-                                       [](const Link& l, std::uint16_t v) { return l.from < v; });
-            for (; it != byFrom.end() && it->from == to; ++it) {
-                arrived[it->edge] = true;
-            }
-        }
-        used.assign(count, false);
-        for (int round = 0; round < 2; ++round) {
-            for (std::uint32_t e = 0; e < count; ++e) {
-                if (used[e] || (round == 0 && arrived[e])) {
-                    continue;
-                }
-                std::size_t length = m.ring.size();
-                m.ring.push_back(0);
-                used[e] = true;
-                m.ring.push_back(edges[first + e].first);
-                m.ring.push_back(edges[first + e].second);
-                for (std::uint32_t next = leaving(m.groupOf[edges[first + e].second]);
-                     next != count; next = leaving(m.groupOf[edges[first + next].second])) {
-                    used[next] = true;
-                    if (m.ring.size() - length - 1 == kMaxChain) {
-                        // A full chain goes on in a new one from its last corner.
-                        m.ring[length] = kMaxChain;
-                        const std::uint16_t last = m.ring.back();
-                        length = m.ring.size();
-                        m.ring.push_back(0);
-                        m.ring.push_back(last);
-                    }
-                    m.ring.push_back(edges[first + next].second);
-                }
-                m.ring[length] = static_cast<std::uint16_t>(m.ring.size() - length - 1);
-            }
+        const RingEdge* fan = edges.data() + edgeStart[g];
+        const std::uint32_t count = edgeStart[g + 1] - edgeStart[g];
+        if (count <= kMaskedFan) {
+            chainSmallFan(m.ring, fan, count, m.groupOf.data());
+        } else {
+            chainLargeFan(m.ring, fan, count, m.groupOf.data(), scratch);
         }
     }
     m.ringStart[groups] = static_cast<std::uint32_t>(m.ring.size());
@@ -239,36 +354,51 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
         }
     }
 
-    // Vertices with a finite base position, sorted by grid cell and place.
-    struct Entry {
-        std::uint32_t cell;
-        std::uint16_t vertex;
-    };
-    std::vector<Entry> order;
-    order.reserve(n);
+    // The bounds of the finite base positions, and the grid over them.
+    std::size_t finite = 0;
     Vec low{INFINITY, INFINITY, INFINITY};
     Vec high{-INFINITY, -INFINITY, -INFINITY};
     for (std::size_t i = 0; i < n; ++i) {
         const Vec p = base[i];
         if (isFinite(p)) {
-            order.push_back({0, static_cast<std::uint16_t>(i)});
+            ++finite;
             low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
             high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
         }
     }
-    if (order.empty()) {
+    if (finite == 0) {
         return m;
     }
-    chooseGrid(m, low, high, order.size());
-    for (Entry& e : order) {
-        e.cell = cellOf(m, base[e.vertex]);
-    }
-    std::sort(order.begin(), order.end(), [&](const Entry& a, const Entry& b) {
-        if (a.cell != b.cell) {
-            return a.cell < b.cell;
+    chooseGrid(m, low, high, finite);
+    const std::size_t cellTotal = static_cast<std::size_t>(m.cells[0]) *
+                                  static_cast<std::size_t>(m.cells[1]) *
+                                  static_cast<std::size_t>(m.cells[2]);
+
+    // Vertices with a finite base position, sorted by grid cell and place: by
+    // cell through their counts, then within each cell (a few vertices) by
+    // place, lower index first at one place.
+    constexpr std::uint32_t kOffGrid = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> cellOfVertex(n, kOffGrid);
+    m.cellStart.assign(cellTotal + 1, 0); // first vertices by cell, for now
+    for (std::size_t i = 0; i < n; ++i) {
+        if (isFinite(base[i])) {
+            const std::uint32_t cell = cellOf(m, base[i]);
+            cellOfVertex[i] = cell;
+            ++m.cellStart[cell + 1];
         }
-        const Vec p = base[a.vertex];
-        const Vec q = base[b.vertex];
+    }
+    for (std::size_t c = 0; c < cellTotal; ++c) {
+        m.cellStart[c + 1] += m.cellStart[c];
+    }
+    std::vector<std::uint16_t> order(finite);
+    for (std::size_t i = n; i-- > 0;) {
+        if (cellOfVertex[i] != kOffGrid) {
+            order[--m.cellStart[cellOfVertex[i] + 1]] = static_cast<std::uint16_t>(i);
+        }
+    }
+    auto placeBefore = [&](std::uint16_t a, std::uint16_t b) {
+        const Vec p = base[a];
+        const Vec q = base[b];
         if (p.x != q.x) {
             return p.x < q.x;
         }
@@ -278,68 +408,80 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
         if (p.z != q.z) {
             return p.z < q.z;
         }
-        return a.vertex < b.vertex;
-    });
+        return a < b;
+    };
+    for (std::size_t c = 0; c < cellTotal; ++c) {
+        std::uint16_t* const first = order.data() + m.cellStart[c + 1];
+        std::uint16_t* const last =
+            c + 1 < cellTotal ? order.data() + m.cellStart[c + 2] : order.data() + finite;
+        if (last - first > kInsertionSortLimit) {
+            std::sort(first, last, placeBefore);
+            continue;
+        }
+        for (std::uint16_t* it = first + 1; it < last; ++it) {
+            const std::uint16_t v = *it;
+            std::uint16_t* to = it;
+            for (; to != first && placeBefore(v, to[-1]); --to) {
+                *to = to[-1];
+            }
+            *to = v;
+        }
+    }
 
     // Smoothing groups: within each run of one place, a vertex joins the first
-    // group of the run whose normal agrees with its own.
+    // group of the run whose normal agrees with its own. Groups come in the
+    // order of their first vertices, so cell by cell.
     m.groupOf.assign(n, DentNormals::kNoGroup);
     std::vector<std::uint16_t> firstOf;
-    std::vector<std::uint32_t> cellOfGroup;
-    firstOf.reserve(order.size());
-    cellOfGroup.reserve(order.size());
-    for (std::size_t k = 0; k < order.size();) {
-        const Vec place = base[order[k].vertex];
+    firstOf.reserve(finite);
+    std::fill(m.cellStart.begin(), m.cellStart.end(), 0u); // now counts groups by cell
+    for (std::size_t k = 0; k < finite;) {
+        const Vec place = base[order[k]];
         const std::size_t runGroups = firstOf.size();
-        for (; k < order.size() && base[order[k].vertex] == place; ++k) {
-            const std::uint16_t v = order[k].vertex;
+        for (; k < finite && base[order[k]] == place; ++k) {
+            const std::uint16_t v = order[k];
             std::size_t g = runGroups;
             while (g < firstOf.size() && !sameSmoothing(normals[firstOf[g]], normals[v])) {
                 ++g;
             }
             if (g == firstOf.size()) {
                 firstOf.push_back(v);
-                cellOfGroup.push_back(order[k].cell);
+                ++m.cellStart[cellOfVertex[v] + 1];
             }
             m.groupOf[v] = static_cast<std::uint16_t>(g);
         }
     }
     const std::size_t groups = firstOf.size();
-
-    m.memberStart.assign(groups + 1, 0);
-    for (const Entry& e : order) {
-        ++m.memberStart[m.groupOf[e.vertex] + 1];
-    }
-    for (std::size_t g = 0; g < groups; ++g) {
-        m.memberStart[g + 1] += m.memberStart[g];
-    }
-    m.members.resize(order.size());
-    std::vector<std::uint32_t> cursor(m.memberStart.begin(), m.memberStart.end() - 1);
-    for (const Entry& e : order) {
-        m.members[cursor[m.groupOf[e.vertex]]++] = e.vertex;
-    }
-
-    const std::size_t cellTotal = static_cast<std::size_t>(m.cells[0]) *
-                                  static_cast<std::size_t>(m.cells[1]) *
-                                  static_cast<std::size_t>(m.cells[2]);
-    m.cellStart.assign(cellTotal + 1, 0);
-    for (std::uint32_t cell : cellOfGroup) {
-        ++m.cellStart[cell + 1];
-    }
     for (std::size_t c = 0; c < cellTotal; ++c) {
         m.cellStart[c + 1] += m.cellStart[c];
     }
 
-    // Each group's triangles, seen from it.
-    auto takesPart = [&](const TriangleCorners& t) {
-        return m.groupOf[t[0]] != DentNormals::kNoGroup &&
-               m.groupOf[t[1]] != DentNormals::kNoGroup &&
-               m.groupOf[t[2]] != DentNormals::kNoGroup &&
-               hasOrientation(base[t[0]], base[t[1]], base[t[2]]);
-    };
+    // Members by group, in the sorted order.
+    m.memberStart.assign(groups + 1, 0);
+    for (std::uint16_t v : order) {
+        ++m.memberStart[m.groupOf[v] + 1];
+    }
+    for (std::size_t g = 0; g < groups; ++g) {
+        m.memberStart[g + 1] += m.memberStart[g];
+    }
+    m.members.resize(finite);
+    std::vector<std::uint32_t> cursor(m.memberStart.begin(), m.memberStart.end() - 1);
+    for (std::uint16_t v : order) {
+        m.members[cursor[m.groupOf[v]]++] = v;
+    }
+
+    // Each group's triangles, seen from it. A triangle takes part when its
+    // corners are all on the grid and its base shape has an orientation.
+    std::vector<std::uint8_t> takesPart(triangles.size());
     std::vector<std::uint32_t> edgeStart(groups + 1, 0);
-    for (const TriangleCorners& t : triangles) {
-        if (takesPart(t)) {
+    for (std::size_t i = 0; i < triangles.size(); ++i) {
+        const TriangleCorners& t = triangles[i];
+        const bool part = m.groupOf[t[0]] != DentNormals::kNoGroup &&
+                          m.groupOf[t[1]] != DentNormals::kNoGroup &&
+                          m.groupOf[t[2]] != DentNormals::kNoGroup &&
+                          hasOrientation(base[t[0]], base[t[1]], base[t[2]]);
+        takesPart[i] = part ? 1 : 0;
+        if (part) {
             for (std::uint16_t corner : t) {
                 ++edgeStart[m.groupOf[corner] + 1];
             }
@@ -350,8 +492,9 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
     }
     std::vector<RingEdge> edges(edgeStart[groups]);
     cursor.assign(edgeStart.begin(), edgeStart.end() - 1);
-    for (const TriangleCorners& t : triangles) {
-        if (takesPart(t)) {
+    for (std::size_t i = 0; i < triangles.size(); ++i) {
+        if (takesPart[i] != 0) {
+            const TriangleCorners& t = triangles[i];
             edges[cursor[m.groupOf[t[0]]]++] = {t[1], t[2]};
             edges[cursor[m.groupOf[t[1]]]++] = {t[2], t[0]};
             edges[cursor[m.groupOf[t[2]]]++] = {t[0], t[1]};
@@ -359,25 +502,34 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
     }
     chainRings(m, edges, edgeStart);
 
-    // The base orientation of each group, or none where its triangles cancel.
+    // The base orientation of each group, or none where its triangles cancel;
+    // its span, the farthest corner of its triangles. One pass over each
+    // chain: the sum is surfaceAround's, pair by pair in the same order.
     m.baseDirection.resize(groups);
     m.baseScale.resize(groups);
     m.span.resize(groups);
     const std::uint16_t* ring = m.ring.data();
     for (std::size_t g = 0; g < groups; ++g) {
         const Vec at = base[m.members[m.memberStart[g]]];
-        const Vec sum =
-            surfaceAround(base.data(), at, ring + m.ringStart[g], ring + m.ringStart[g + 1]);
+        Vec sum;
         float total = 0.0f;
-        float span = 0.0f;
-        forEachPair(ring + m.ringStart[g], ring + m.ringStart[g + 1],
-                    [&](std::uint16_t first, std::uint16_t second) {
-                        const Vec p = base[first] - at;
-                        const Vec q = base[second] - at;
-                        total += length(cross(p, q));
-                        span = std::max(span, std::max(length(p), length(q)));
-                    });
-        m.span[g] = span;
+        float farthestSq = 0.0f;
+        for (const std::uint16_t *chain = ring + m.ringStart[g], *last = ring + m.ringStart[g + 1];
+             chain != last;) {
+            const std::uint16_t* end = chain + 1 + *chain;
+            Vec previous = base[chain[1]] - at;
+            farthestSq = std::max(farthestSq, lengthSq(previous));
+            for (chain += 2; chain < end; ++chain) {
+                const Vec next = base[*chain] - at;
+                farthestSq = std::max(farthestSq, lengthSq(next));
+                const Vec turn = cross(previous, next);
+                sum = sum + turn;
+                total += length(turn);
+                previous = next;
+            }
+            chain = end;
+        }
+        m.span[g] = squareRoot(farthestSq);
         const float sumSq = lengthSq(sum);
         const bool oriented = std::isfinite(sumSq) && sumSq > kCancelledSq * total * total;
         const Orientation o = oriented ? orientationOf(sum) : Orientation{};

@@ -44,6 +44,7 @@ struct DentNormals {
     // The grid: cells of one size from the base shape's lowest corner.
     double gridMin[3] = {0.0, 0.0, 0.0};
     double cellSize = 1.0;
+    double perCell = 1.0; // 1 / cellSize
     std::int32_t cells[3] = {0, 0, 0};
 
     static constexpr std::uint16_t kNoGroup = 0xFFFF;

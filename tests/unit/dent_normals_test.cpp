@@ -413,6 +413,59 @@ TEST(DentNormals, HugeFanCountsEveryTriangle) {
     EXPECT_GT(dent::length(d.normals[centre] - tilted), 1e-3f) << "the centre turns";
 }
 
+// Fans around one centre of every size the chains are made in different ways
+// for (a few triangles, up to 16, 32, and more), closed or open, and with
+// every triangle listed twice: the centre turns with exactly its triangles.
+struct FanCase {
+    const char* name;
+    int spokes;
+    bool open;  // the last triangle of the ring is missing
+    bool twice; // every triangle is listed twice
+};
+
+const FanCase kFans[] = {
+    {"Three", 3, false, false},         {"Sixteen", 16, false, false},
+    {"Seventeen", 17, false, false},    {"ThirtyTwo", 32, false, false},
+    {"ThirtyThree", 33, false, false},  {"TwoHundred", 200, false, false},
+    {"SixteenOpen", 16, true, false},   {"ThirtyTwoOpen", 32, true, false},
+    {"FortyOpen", 40, true, false},     {"EightTwice", 8, false, true},
+    {"SixteenTwice", 16, false, true},  {"SeventeenTwice", 17, false, true},
+    {"TwentyOpenTwice", 20, true, true},
+};
+
+class Fans : public testing::TestWithParam<FanCase> {};
+
+TEST_P(Fans, CentreTurnsWithExactlyItsTriangles) {
+    const FanCase& c = GetParam();
+    Mesh m;
+    const Vec tilted = Vec{0.3f, 0.0f, 1.0f} * (1.0f / dent::length({0.3f, 0.0f, 1.0f}));
+    const std::uint16_t centre = m.add({0.0f, 0.0f, 0.0f}, tilted);
+    for (int i = 0; i < c.spokes; ++i) {
+        const float angle = 6.2831853f * static_cast<float>(i) / static_cast<float>(c.spokes);
+        // Spokes at two heights, so that the fan is not flat.
+        m.add({std::cos(angle), std::sin(angle), (i % 2 == 0) ? 0.1f : -0.1f}, kUp);
+    }
+    const int ring = c.open ? c.spokes - 1 : c.spokes;
+    for (int copy = 0; copy < (c.twice ? 2 : 1); ++copy) {
+        for (int i = 0; i < ring; ++i) {
+            m.triangles.push_back({centre, static_cast<std::uint16_t>(1 + i),
+                                   static_cast<std::uint16_t>(1 + (i + 1) % c.spokes)});
+        }
+    }
+    const Hit h{{0.5f, 0.2f, 0.0f}, {0.0f, 0.0f, -1.0f}, 0.2f, 0.9f};
+    const Dented d = dentOnce(m, h);
+    ASSERT_FALSE(d.current[centre] == m.base[centre]);
+    const Vec expected =
+        turnedInDouble(tilted, areaSumAt(m, m.base, centre), areaSumAt(m, d.current, centre));
+    expectNear(d.normals[centre], expected, 1e-4f, "centre");
+    EXPECT_GT(dent::length(d.normals[centre] - tilted), 1e-3f) << "the centre turns";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, Fans, testing::ValuesIn(kFans),
+                         [](const testing::TestParamInfo<FanCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 // --- Triangles without orientation ---------------------------------------------
 
 TEST(DentNormals, FlatTrianglesChangeNothing) {

@@ -1,0 +1,227 @@
+// The portable half of the worst frame: the player's car and 32 traffic cars
+// (the bench's four models in turn, at their real sizes) take their first
+// contact in one frame, a side hit each at the middle dent radius. For every
+// mesh the dent reaches, the work the plug-in does between the host's copy and
+// the host's unlock: the base positions kept, the data for the normals built,
+// the dent, the normals that follow it and the bounds. The host's copy, lock,
+// crease rebuild and the log lines run only in the testbed (frame_bench).
+// Reported per frame of 33 first contacts, stage by stage, with the heap
+// allocations the frame makes.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "allocation_counter.h"
+#include "bench/car_shapes.h"
+#include "mesh/dent_normals.h"
+#include "mesh/displace.h"
+#include "mesh/name_match.h"
+
+namespace {
+
+constexpr int kCars = 33;           // the player's car and MaxNPCPerFrame traffic cars
+constexpr float kRadius = 1.675f;   // halfway between the default MinRadius and MaxRadius
+constexpr float kDepth = 0.12f;     // a firm side hit
+constexpr float kMaxTotal = 0.6f;   // the default MaxTotalDisplacement
+constexpr float kFalloff = 0.65f;   // the default FalloffPower
+constexpr float kSideInset = 0.05f; // the contact lies just inside the widest point
+
+constexpr const char* kExcluded[] = {"wheel", "exhaust", "misc", "ug_", "chassis_vlo"};
+constexpr const char* kPanels[] = {"bonnet", "hood", "boot", "trunk"};
+
+// A mesh as the plug-in meets it, in car space (frames are not rotated).
+struct Part {
+    std::vector<dent::Vec> positions;
+    std::vector<dent::Vec> normals;
+    std::vector<dent::TriangleCorners> triangles;
+};
+
+struct Car {
+    std::vector<Part> parts; // the meshes an ordinary dent may reach
+    dent::Vec hit;           // on the right side, pushing towards -x
+};
+
+bool nameOnChain(const bench::CarShape& shape, int index, std::span<const char* const> fragments,
+                 bool prefix) {
+    for (int i = index; i >= 0; i = shape.parts[static_cast<std::size_t>(i)].parent) {
+        const char* name = shape.parts[static_cast<std::size_t>(i)].name.c_str();
+        for (const char* fragment : fragments) {
+            if (prefix ? dent::startsWithFolded(name, fragment)
+                       : dent::containsFolded(name, fragment)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+Car carOf(bench::CarModel model) {
+    const bench::CarShape shape = bench::carShape(model);
+    Car car;
+    float widest = 0.0f;
+    for (std::size_t i = 0; i < shape.parts.size(); ++i) {
+        const bench::CarPart& part = shape.parts[i];
+        const int index = static_cast<int>(i);
+        // Bonnets and boots are rebuilt by the host and folded, not dented.
+        if (!part.atomic || part.mesh.positions.empty() ||
+            nameOnChain(shape, index, kExcluded, false) ||
+            nameOnChain(shape, index, kPanels, true)) {
+            continue;
+        }
+        dent::Vec offset{0, 0, 0};
+        for (int p = index; p >= 0; p = shape.parts[static_cast<std::size_t>(p)].parent) {
+            const bench::V3 o = shape.parts[static_cast<std::size_t>(p)].offset;
+            offset = offset + dent::Vec{o.x, o.y, o.z};
+        }
+        Part out;
+        for (const bench::V3& v : part.mesh.positions) {
+            out.positions.push_back(dent::Vec{v.x, v.y, v.z} + offset);
+            widest = std::max(widest, out.positions.back().x);
+        }
+        for (const bench::V3& n : part.mesh.normals) {
+            out.normals.push_back({n.x, n.y, n.z});
+        }
+        out.triangles.assign(part.mesh.triangles.begin(), part.mesh.triangles.end());
+        car.parts.push_back(std::move(out));
+    }
+    car.hit = {widest - kSideInset, 0.0f, 0.2f};
+    return car;
+}
+
+const std::vector<Car>& pileUp() {
+    static const std::vector<Car> cars = [] {
+        std::vector<Car> all;
+        for (int i = 0; i < kCars; ++i) {
+            all.push_back(carOf(
+                bench::kCarModels[static_cast<std::size_t>(i) % std::size(bench::kCarModels)]));
+        }
+        return all;
+    }();
+    return cars;
+}
+
+bool reaches(const Part& part, dent::Vec centre) {
+    return std::any_of(part.positions.begin(), part.positions.end(),
+                       [&](dent::Vec v) { return dent::length(v - centre) < kRadius; });
+}
+
+// What a record holds after its first reach.
+struct Record {
+    std::vector<dent::Vec> base;
+    std::vector<dent::Vec> positions; // the host's copy, locked
+    std::vector<dent::Vec> normals;
+    dent::DentNormals dentNormals;
+};
+
+enum Stage { kKeepBase, kBuildNormals, kDent, kFollowNormals, kBounds, kStages };
+constexpr const char* kStageNames[kStages] = {"keep_base_us", "build_normals_us", "dent_us",
+                                              "follow_normals_us", "bounds_us"};
+
+using Clock = std::chrono::steady_clock;
+
+void BM_PileUpFirstContact(benchmark::State& state) {
+    const std::vector<Car>& cars = pileUp();
+    std::size_t reached = 0;
+    std::size_t vertices = 0;
+    for (const Car& car : cars) {
+        for (const Part& part : car.parts) {
+            if (reaches(part, car.hit)) {
+                ++reached;
+                vertices += part.positions.size();
+            }
+        }
+    }
+    double stageSeconds[kStages] = {};
+    std::size_t allocations = 0;
+    std::vector<Record> records;
+    records.reserve(reached);
+    for (auto _ : state) {
+        // The host's copies, made before the plug-in's work on them.
+        state.PauseTiming();
+        records.clear();
+        for (const Car& car : cars) {
+            for (const Part& part : car.parts) {
+                if (reaches(part, car.hit)) {
+                    records.push_back({{}, part.positions, part.normals, {}});
+                }
+            }
+        }
+        state.ResumeTiming();
+        const modeltest::CountAllocations counter;
+        std::size_t r = 0;
+        for (const Car& car : cars) {
+            const dent::ImpactField hit = dent::impactField(
+                car.hit, {-1.0f, 0.0f, 0.0f}, kDepth, kRadius, 0.0f, 0.0f, kMaxTotal, kFalloff);
+            for (const Part& part : car.parts) {
+                if (!reaches(part, car.hit)) {
+                    continue;
+                }
+                Record& record = records[r++];
+                auto t0 = Clock::now();
+                record.base.assign(part.positions.begin(), part.positions.end());
+                auto t1 = Clock::now();
+                record.dentNormals =
+                    dent::buildDentNormals(record.base, record.normals, part.triangles);
+                auto t2 = Clock::now();
+                dent::displaceImpact(hit, record.base, record.positions, record.positions);
+                auto t3 = Clock::now();
+                dent::followDent(record.dentNormals, car.hit, kRadius, record.base,
+                                 record.positions, record.normals);
+                auto t4 = Clock::now();
+                float bound = 0.0f;
+                for (const dent::Vec& v : record.positions) {
+                    bound = std::fmax(bound, dent::length(v));
+                }
+                benchmark::DoNotOptimize(bound);
+                auto t5 = Clock::now();
+                const Clock::time_point marks[] = {t0, t1, t2, t3, t4, t5};
+                for (int s = 0; s < kStages; ++s) {
+                    stageSeconds[s] +=
+                        std::chrono::duration<double>(marks[s + 1] - marks[s]).count();
+                }
+            }
+        }
+        allocations += counter.count();
+        benchmark::ClobberMemory();
+    }
+    const auto frames = static_cast<double>(state.iterations());
+    for (int s = 0; s < kStages; ++s) {
+        state.counters[kStageNames[s]] = stageSeconds[s] * 1e6 / frames;
+    }
+    state.counters["allocations"] = static_cast<double>(allocations) / frames;
+    state.counters["meshes"] = static_cast<double>(reached);
+    state.counters["vertices"] = static_cast<double>(vertices);
+}
+BENCHMARK(BM_PileUpFirstContact)->Unit(benchmark::kMillisecond);
+
+// The normals' data alone, per vertex, for one car of each model: the chassis
+// and every other mesh an ordinary dent may reach.
+void BM_CarNormalsBuild(benchmark::State& state) {
+    const Car& car = pileUp()[static_cast<std::size_t>(state.range(0))];
+    std::size_t vertices = 0;
+    for (const Part& part : car.parts) {
+        vertices += part.positions.size();
+    }
+    for (auto _ : state) {
+        for (const Part& part : car.parts) {
+            dent::DentNormals data =
+                dent::buildDentNormals(part.positions, part.normals, part.triangles);
+            benchmark::DoNotOptimize(data.ring.data());
+        }
+    }
+    state.counters["per_vertex"] = benchmark::Counter(
+        static_cast<double>(vertices),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["vertices"] = static_cast<double>(vertices);
+}
+BENCHMARK(BM_CarNormalsBuild)->ArgName("model")->DenseRange(0, 3);
+
+} // namespace
+
+BENCHMARK_MAIN();
