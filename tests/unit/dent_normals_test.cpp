@@ -424,12 +424,12 @@ struct FanCase {
 };
 
 const FanCase kFans[] = {
-    {"Three", 3, false, false},         {"Sixteen", 16, false, false},
-    {"Seventeen", 17, false, false},    {"ThirtyTwo", 32, false, false},
-    {"ThirtyThree", 33, false, false},  {"TwoHundred", 200, false, false},
-    {"SixteenOpen", 16, true, false},   {"ThirtyTwoOpen", 32, true, false},
-    {"FortyOpen", 40, true, false},     {"EightTwice", 8, false, true},
-    {"SixteenTwice", 16, false, true},  {"SeventeenTwice", 17, false, true},
+    {"Three", 3, false, false},          {"Sixteen", 16, false, false},
+    {"Seventeen", 17, false, false},     {"ThirtyTwo", 32, false, false},
+    {"ThirtyThree", 33, false, false},   {"TwoHundred", 200, false, false},
+    {"SixteenOpen", 16, true, false},    {"ThirtyTwoOpen", 32, true, false},
+    {"FortyOpen", 40, true, false},      {"EightTwice", 8, false, true},
+    {"SixteenTwice", 16, false, true},   {"SeventeenTwice", 17, false, true},
     {"TwentyOpenTwice", 20, true, true},
 };
 
