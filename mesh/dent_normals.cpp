@@ -31,9 +31,6 @@ constexpr std::size_t kVerticesPerCell = 4;
 constexpr double kReachSlack = 1e-5;
 constexpr double kUnderflowReach = 1e-22;
 constexpr int kGridSearchSteps = 64;
-// The cell size is searched to within this share of itself: the grid only
-// speeds the search for vertices, so it need not be the finest possible.
-constexpr double kGridTolerance = 1.0 / 64.0;
 // A squared distance below radius^2 * kRimInside has a root below the radius,
 // one above radius^2 * kRimOutside a root at or above it (for normal floats;
 // the rounding of the square and the root is far below these margins).
@@ -98,7 +95,7 @@ void chooseGrid(DentNormals& m, const Vec& low, const Vec& high, std::size_t ver
     // The smallest cell size whose grid has at most `target` cells.
     double fine = widest / target;
     double coarse = widest;
-    for (int step = 0; step < kGridSearchSteps && coarse - fine > coarse * kGridTolerance; ++step) {
+    for (int step = 0; step < kGridSearchSteps; ++step) {
         const double middle = 0.5 * (fine + coarse);
         if (cellCount(extent, middle, target + 1.0) <= target) {
             coarse = middle;
