@@ -40,6 +40,26 @@ if(MINGW)
 elseif(MSVC)
   target_link_options(FendrixVC PRIVATE /Brepro)
 endif()
+# The frame benchmark's build of the plug-in: the same sources with the stage
+# clock kept (plugin/stage_clock.h), which the benchmark finds through its one
+# export. Never shipped.
+add_library(fendrix_core_stages STATIC ${fendrix_core_sources})
+target_include_directories(fendrix_core_stages PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(fendrix_core_stages PRIVATE ${FENDRIX_GENERATED})
+target_compile_definitions(fendrix_core_stages PUBLIC FENDRIX_STAGE_CLOCK)
+target_link_libraries(fendrix_core_stages PUBLIC fendrix_pure fendrix_hook)
+fendrix_set_flags(fendrix_core_stages)
+add_library(FendrixVC_stages SHARED EXCLUDE_FROM_ALL plugin/dllmain.cpp)
+set_target_properties(FendrixVC_stages PROPERTIES PREFIX "" SUFFIX ".asi"
+                                                  OUTPUT_NAME FendrixVC_stages)
+target_link_libraries(FendrixVC_stages PRIVATE fendrix_core_stages)
+fendrix_set_flags(FendrixVC_stages)
+fendrix_static_runtime(FendrixVC_stages)
+if(MINGW)
+  target_link_options(FendrixVC_stages PRIVATE -Wl,--exclude-all-symbols)
+endif()
+set_target_properties(fendrix_core_stages PROPERTIES EXCLUDE_FROM_ALL TRUE)
+
 # The shipped INI goes beside the plug-in, as in a player's game folder.
 configure_file(${CMAKE_SOURCE_DIR}/plugin/FendrixVC.ini ${CMAKE_BINARY_DIR}/bin/FendrixVC.ini COPYONLY)
 

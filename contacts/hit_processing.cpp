@@ -13,6 +13,7 @@
 #include "mesh/deform_atomic.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
+#include "plugin/stage_clock.h"
 
 namespace fendrix {
 
@@ -26,6 +27,7 @@ constexpr std::size_t kHitLineSize = 320;
 
 void processHit(host::Vehicle* vehicle, bool isPlayer, bool resetRequested,
                 host::Vehicle* protectedVehicle) {
+    FX_STAGE(Lookup);
     if (vehicle == nullptr || vehicle->vehicleClass != kProcessedClass ||
         vehicle->rwObject == nullptr || !isVehicleModel(vehicle->modelIndex)) {
         return;

@@ -5,10 +5,12 @@
 #define FX_CDECL __cdecl
 #define FX_FASTCALL __fastcall
 #define FX_NOINLINE __declspec(noinline)
+#define FX_EXPORT __declspec(dllexport)
 #else
 #define FX_CDECL __attribute__((cdecl))
 #define FX_FASTCALL __attribute__((fastcall))
 #define FX_NOINLINE __attribute__((noinline))
+#define FX_EXPORT __attribute__((dllexport))
 #endif
 
 // The host's member routines take the object in ECX and pop their own stack

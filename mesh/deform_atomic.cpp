@@ -21,6 +21,7 @@
 #include "panel/fold_step.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
+#include "plugin/stage_clock.h"
 
 namespace fendrix {
 
@@ -91,12 +92,16 @@ MeshRecord* attachCopy(host::Atomic* atomic, host::Geometry* original, TrackedVe
     }
     MeshRecordPtr owner(new MeshRecord());
     phaseMarker("atomic: clone geometry");
-    owner->clone = cloneGeometry(original);
+    {
+        FX_STAGE(Copy);
+        owner->clone = cloneGeometry(original);
+    }
     if (owner->clone == nullptr) {
         logLine("Geometry clone failed; mesh skipped.");
         return nullptr;
     }
     if (kind != PanelKind::None) {
+        FX_STAGE(CreaseRebuild);
         owner->clone = setUpPanel(owner->panel, owner->clone, kind, vehicle.seed);
     }
     host::Geometry* clone = owner->clone;
@@ -105,16 +110,22 @@ MeshRecord* attachCopy(host::Atomic* atomic, host::Geometry* original, TrackedVe
         return nullptr;
     }
     const host::MorphTarget* morph = morphTargetAt(clone, game::morphOffset);
-    const dent::Vec* positions = asVecs(morph->positions);
-    owner->basePositions.assign(positions, positions + clone->vertexCount);
-    if (owner->panel.kind != 0) {
-        owner->panel.rest = owner->basePositions;
-        if (morph->normals != nullptr) {
-            const dent::Vec* normals = asVecs(morph->normals);
-            owner->panel.restNormals.assign(normals, normals + clone->vertexCount);
+    {
+        FX_STAGE(Copy);
+        const dent::Vec* positions = asVecs(morph->positions);
+        owner->basePositions.assign(positions, positions + clone->vertexCount);
+        if (owner->panel.kind != 0) {
+            owner->panel.rest = owner->basePositions;
+            if (morph->normals != nullptr) {
+                const dent::Vec* normals = asVecs(morph->normals);
+                owner->panel.restNormals.assign(normals, normals + clone->vertexCount);
+            }
         }
     }
-    prepareDentNormals(*owner, *clone, *morph);
+    {
+        FX_STAGE(NormalsData);
+        prepareDentNormals(*owner, *clone, *morph);
+    }
     owner->original = original;
     ++original->refCount; // the record keeps one counted reference
     vehicle.meshes.push_back(std::move(owner));
@@ -174,7 +185,12 @@ host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
     const bool writesNormals =
         panel ? !record->panel.restNormals.empty() : !record->dentNormals.empty();
     const std::int32_t lockFlags = writesNormals ? kLockPositionsAndNormals : kLockPositions;
-    if (game::lock(geometry, lockFlags) == nullptr) {
+    const host::Geometry* locked = nullptr;
+    {
+        FX_STAGE(LockUnlock);
+        locked = game::lock(geometry, lockFlags);
+    }
+    if (locked == nullptr) {
         return atomic;
     }
     phaseMarker("atomic: displace vertices");
@@ -186,41 +202,50 @@ host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
     const bool sameEpisode = record->lastEpisode == context.episodeNumber;
     const float carryDepth = sameEpisode ? record->lastDepth : 0.0f;
     const float carryRadius = sameEpisode ? record->lastRadius : 0.0f;
-    if (panel) {
-        PanelHit hit;
-        hit.point = point;
-        hit.direction = direction;
-        hit.depth = context.depth;
-        hit.radius = context.radius;
-        hit.carryDepth = carryDepth;
-        hit.carryRadius = carryRadius;
-        hit.newEpisode = !sameEpisode;
-        panelFoldStep(*record, geometry, hit);
-    } else {
-        const dent::ImpactField field =
-            dent::impactField(point, direction, context.depth, context.radius, carryDepth,
-                              carryRadius, settings.MaxTotalDisplacement, settings.FalloffPower);
-        // In place: a later hit allocates nothing.
-        const std::span<dent::Vec> mesh(positions, static_cast<std::size_t>(count));
-        dent::displaceImpact(field, record->basePositions, mesh, mesh);
-    }
-    if (!panel && writesNormals) {
-        followDentNormals(*record, *morph, count, point, context.radius);
+    {
+        FX_STAGE(DentOrFold);
+        if (panel) {
+            PanelHit hit;
+            hit.point = point;
+            hit.direction = direction;
+            hit.depth = context.depth;
+            hit.radius = context.radius;
+            hit.carryDepth = carryDepth;
+            hit.carryRadius = carryRadius;
+            hit.newEpisode = !sameEpisode;
+            panelFoldStep(*record, geometry, hit);
+        } else {
+            const dent::ImpactField field = dent::impactField(
+                point, direction, context.depth, context.radius, carryDepth, carryRadius,
+                settings.MaxTotalDisplacement, settings.FalloffPower);
+            // In place: a later hit allocates nothing.
+            const std::span<dent::Vec> mesh(positions, static_cast<std::size_t>(count));
+            dent::displaceImpact(field, record->basePositions, mesh, mesh);
+        }
+        if (!panel && writesNormals) {
+            followDentNormals(*record, *morph, count, point, context.radius);
+        }
     }
     record->lastEpisode = context.episodeNumber;
     record->lastDepth = context.depth;
     record->lastRadius = context.radius;
 
     // The bounds only ever grow, around the same centre.
-    const dent::Vec centre = toVec(morph->bounds.centre);
-    float radius = morph->bounds.radius;
-    for (std::int32_t i = 0; i < count; ++i) {
-        radius = std::fmax(radius, dent::length(positions[i] - centre));
+    {
+        FX_STAGE(Bounds);
+        const dent::Vec centre = toVec(morph->bounds.centre);
+        float radius = morph->bounds.radius;
+        for (std::int32_t i = 0; i < count; ++i) {
+            radius = std::fmax(radius, dent::length(positions[i] - centre));
+        }
+        morph->bounds.radius = radius;
     }
-    morph->bounds.radius = radius;
 
     phaseMarker("atomic: unlock geometry");
-    game::unlock(geometry);
+    {
+        FX_STAGE(LockUnlock);
+        game::unlock(geometry);
+    }
     atomic->bounds = morph->bounds;
     atomic->flags |= kGeometryChanged;
     ++context.deformedMeshes;

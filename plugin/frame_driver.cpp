@@ -215,11 +215,15 @@ void FX_CDECL frameDriver() {
     reinterpret_cast<HostRoutine>(gameProcessSlot)();
     captureArmed = false;
     phaseSet("FendrixVC update");
-    if (updateAllowed()) {
-        update();
-    }
-    if (contactQueue.dropped != 0 && settings.LogHits) {
-        logLine("Contact queue full: excess impacts skipped for this frame.");
+    {
+        // A pile-up logs a line per car: one opening of the log for all of them.
+        const LogBatch lines;
+        if (updateAllowed()) {
+            update();
+        }
+        if (contactQueue.dropped != 0 && settings.LogHits) {
+            logLine("Contact queue full: excess impacts skipped for this frame.");
+        }
     }
     phaseSet("game rendering / between updates");
 }

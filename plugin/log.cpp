@@ -5,14 +5,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugin/line_file.h"
 #include "plugin/paths.h"
 #include "plugin/settings.h"
+#include "plugin/stage_clock.h"
 
 namespace fendrix {
 
 namespace {
 
-char gLogPath[kPathSize] = {};
+LineFile gLog;
 
 // A plain aligned word: the crash handler reads it from any thread.
 const char* volatile gPhase = "startup";
@@ -22,23 +24,24 @@ constexpr char kLineEnd[] = {'\r', '\n'};
 } // namespace
 
 void setLogPath(const char* path) {
-    std::snprintf(gLogPath, sizeof gLogPath, "%s", path);
+    gLog.setPath(path);
 }
 
 const char* logPath() {
-    return gLogPath;
+    return gLog.path();
 }
 
 void logLine(const char* text) {
-    if (gLogPath[0] == '\0') {
-        return;
-    }
-    std::FILE* file = std::fopen(gLogPath, "a");
-    if (file == nullptr) {
-        return;
-    }
-    std::fprintf(file, "%s\n", text);
-    std::fclose(file);
+    FX_STAGE(LogLines);
+    gLog.write(text);
+}
+
+LogBatch::LogBatch() {
+    gLog.beginBatch();
+}
+
+LogBatch::~LogBatch() {
+    gLog.endBatch();
 }
 
 void phaseSet(const char* text) {
@@ -54,10 +57,10 @@ void phaseMarker(const char* text, bool force) {
     if (!force && !settings.Diagnostics) {
         return;
     }
-    if (gLogPath[0] == '\0') {
+    if (logPath()[0] == '\0') {
         return;
     }
-    HANDLE file = CreateFileA(gLogPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE file = CreateFileA(logPath(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return;

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "plugin/format.h"
+#include "plugin/stage_clock.h"
 
 namespace fendrix {
 
@@ -15,8 +16,19 @@ const char* logPath();
 // be opened loses the line.
 void logLine(const char* text);
 
+// For its lifetime the log's lines share one opening of the file (a frame's
+// lines); each line still reaches the operating system as it is written.
+class LogBatch {
+  public:
+    LogBatch();
+    ~LogBatch();
+    LogBatch(const LogBatch&) = delete;
+    LogBatch& operator=(const LogBatch&) = delete;
+};
+
 // Formats into a buffer of Size bytes (cut and always terminated), then logs it.
 template <std::size_t Size, typename... Args> void logFormat(const char* format, Args... args) {
+    FX_STAGE(LogLines);
     char buffer[Size];
     formatBounded(buffer, sizeof buffer, format, args...);
     logLine(buffer);

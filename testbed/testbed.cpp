@@ -58,7 +58,7 @@ void Testbed::writeFile(const std::string& relativePath, const std::string& cont
     out << contents;
 }
 
-HMODULE Testbed::loadPlugin(const std::string& relativePath) {
+HMODULE Testbed::loadPlugin(const std::string& relativePath, const std::string& binary) {
     const std::string target = gameDir_ + relativePath;
     // A name that ends in a dot is loaded without one (LoadLibrary's rule for
     // files without an extension).
@@ -67,8 +67,8 @@ HMODULE Testbed::loadPlugin(const std::string& relativePath) {
         onDisk.pop_back();
     }
     fs::create_directories(fs::path(onDisk).parent_path());
-    if (!CopyFileA(pluginBinary().c_str(), onDisk.c_str(), FALSE)) {
-        std::fprintf(stderr, "testbed: cannot copy %s (error %lu)\n", pluginBinary().c_str(),
+    if (!CopyFileA(binary.c_str(), onDisk.c_str(), FALSE)) {
+        std::fprintf(stderr, "testbed: cannot copy %s (error %lu)\n", binary.c_str(),
                      GetLastError());
         return nullptr;
     }

@@ -12,6 +12,9 @@
 
 namespace testbed {
 
+// The plug-in binary built beside the testbed programs.
+std::string pluginBinary();
+
 struct LogLine {
     std::string text;
     bool crlf = false; // the line ended with CR LF
@@ -33,9 +36,11 @@ class Testbed {
                   const std::string& relativePath = "FendrixVC.ini") const {
         writeFile(relativePath, text);
     }
-    // Copies FendrixVC.asi into the game folder under this name and loads it
-    // with LoadLibraryA, which runs its start-up. Null when loading failed.
-    HMODULE loadPlugin(const std::string& relativePath = "FendrixVC.asi");
+    // Copies the plug-in binary (FendrixVC.asi unless another is named) into
+    // the game folder under this name and loads it with LoadLibraryA, which
+    // runs its start-up. Null when loading failed.
+    HMODULE loadPlugin(const std::string& relativePath = "FendrixVC.asi",
+                       const std::string& binary = pluginBinary());
     HMODULE plugin() const { return plugin_; }
 
     std::string readFile(const std::string& relativePath) const;
@@ -50,8 +55,6 @@ class Testbed {
 
 // The folder of the running program, ending in a backslash.
 std::string programDir();
-// The plug-in binary built beside the testbed programs.
-std::string pluginBinary();
 // One command-line argument in quotes; trailing backslashes are doubled so the
 // closing quote stays a quote.
 std::string quoted(const std::string& argument);

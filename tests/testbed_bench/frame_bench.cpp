@@ -5,6 +5,10 @@
 //     NPCRange with a contact each (100 collision calls in every frame);
 //   - the extra cost of one collision-routine call with capture, against the
 //     same call unhooked.
+//   - the worst frame: the player's car and MaxNPCPerFrame traffic cars take
+//     their first contact in one frame, then frames of growing hits on the same
+//     cars; with the heap allocations the plug-in makes in them, and (from the
+//     plug-in's stage-clock build, in a second process) where the time goes.
 // The plug-in's cost is always a difference against the same work with the
 // plug-in bypassed: the game-process call site aimed at the game's own routine
 // again and the hooked routines holding their own bytes again, as before the
@@ -28,7 +32,9 @@
 #include "host/records.h"
 #include "testbed/car_model.h"
 #include "testbed/game.h"
+#include "plugin/stage_clock.h"
 #include "testbed/host_image.h"
+#include "testbed/import_patch.h"
 #include "testbed/physics.h"
 #include "testbed/routine_faults.h"
 #include "testbed/testbed.h"
@@ -53,6 +59,16 @@ constexpr float kHit = 600.0f; // impact 0.23 (van, 2600 kg) to 0.5 (sports car,
 constexpr std::uint32_t kClockStepMs = 33;
 constexpr double kIdleTargetUs = 5.0;
 constexpr double kCaptureTargetNs = 300.0;
+// The worst frame.
+constexpr int kPileUpTraffic = 32;   // MaxNPCPerFrame at its default
+constexpr int kWorstTrials = 15;     // per mode, alternating
+constexpr int kGrowingFrames = 8;    // growing hits after the first contact
+constexpr float kPileUpHit = 300.0f; // impact 0.12 (van) to 0.25 (sports car)
+constexpr float kGrowth = 1.1f;      // each growing hit 10% above the last
+constexpr double kWorstTargetMs = 4.0;
+constexpr double kGrowingTargetMs = 1.0;
+constexpr char kStagesArgument[] = "--stages";
+constexpr char kStagesBinary[] = "FendrixVC_stages.asi";
 
 constexpr std::uintptr_t kCollisionRoutines[] = {addr::kTwoBodyContact, addr::kStaticContact,
                                                  addr::kAlternateContact};
@@ -252,9 +268,228 @@ const char* verdict(double value, double target) {
     return value < target ? "within target" : "OVER TARGET";
 }
 
+// Heap allocations the plug-in makes: its C runtime imports, counted.
+using MallocFn = void*(__cdecl*)(std::size_t);
+using CallocFn = void*(__cdecl*)(std::size_t, std::size_t);
+using ReallocFn = void*(__cdecl*)(void*, std::size_t);
+MallocFn gMalloc = nullptr;
+CallocFn gCalloc = nullptr;
+ReallocFn gRealloc = nullptr;
+std::size_t gAllocations = 0;
+
+void* __cdecl countedMalloc(std::size_t size) {
+    ++gAllocations;
+    return gMalloc(size);
+}
+void* __cdecl countedCalloc(std::size_t count, std::size_t size) {
+    ++gAllocations;
+    return gCalloc(count, size);
+}
+void* __cdecl countedRealloc(void* block, std::size_t size) {
+    ++gAllocations;
+    return gRealloc(block, size);
+}
+
+bool countAllocations(HMODULE plugin) {
+    gMalloc = reinterpret_cast<MallocFn>(
+        tb::patchImport(plugin, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&countedMalloc)));
+    gCalloc = reinterpret_cast<CallocFn>(
+        tb::patchImport(plugin, "msvcrt.dll", "calloc", reinterpret_cast<void*>(&countedCalloc)));
+    gRealloc = reinterpret_cast<ReallocFn>(
+        tb::patchImport(plugin, "msvcrt.dll", "realloc", reinterpret_cast<void*>(&countedRealloc)));
+    return gMalloc != nullptr;
+}
+
+// The stage clock of the plug-in's stage-clock build; null in the released one.
+using StageTimesFn = fendrix::StageTimes*(__cdecl*)();
+
+fendrix::StageTimes* stageClock(HMODULE plugin) {
+    const auto find = reinterpret_cast<StageTimesFn>(
+        reinterpret_cast<void*>(GetProcAddress(plugin, "FendrixStageTimes")));
+    return find != nullptr ? find() : nullptr;
+}
+
+constexpr const char* kStageNames[fendrix::kStageCount] = {
+    "lookup and classify", "copy",   "normals data",         "crease rebuild",
+    "dent or fold",        "bounds", "host lock and unlock", "log lines"};
+
+// A pile-up: the player's saloon and the traffic around it within NPCRange,
+// every car struck on its right side in the same frame.
+struct PileUp {
+    std::vector<Body> bodies; // the player's car first
+};
+
+PileUp spawnPileUp() {
+    tb::removeAllVehicles();
+    PileUp pile;
+    host::Vehicle* player = tb::spawnModel(bench::CarModel::Saloon, {0, 0, 0});
+    tb::world().playerVehicle = player;
+    pile.bodies.push_back({player, sidePoint(player)});
+    for (int i = 0; i < kPileUpTraffic; ++i) {
+        const float angle = 0.4f * static_cast<float>(i);
+        const float radius = 8.0f + 1.5f * static_cast<float>(i);
+        const bench::CarModel model =
+            bench::kCarModels[static_cast<std::size_t>(i) % std::size(bench::kCarModels)];
+        host::Vehicle* v =
+            tb::spawnModel(model, {radius * std::cos(angle), radius * std::sin(angle), 0.0f});
+        if (v != nullptr) {
+            pile.bodies.push_back({v, sidePoint(v)});
+        }
+    }
+    return pile;
+}
+
+std::function<void()> strike(const PileUp& pile, float impulse) {
+    return [&pile, impulse] {
+        for (const Body& b : pile.bodies) {
+            host::ColPoint point = b.point;
+            float given = 0.0f;
+            tb::game().collision.impulseA = impulse;
+            tb::callStaticContact(b.vehicle, &point, &given);
+        }
+    };
+}
+
+struct WorstFigures {
+    std::vector<double> firstWith, firstWithout; // ms
+    std::vector<double> growingWith, growingWithout;
+    std::vector<double> firstAllocations, growingAllocations;
+    double stageTicks[fendrix::kStageCount] = {};
+    int stageFrames = 0;
+    std::size_t hitLines = 0;
+};
+
+// Runs one frame; its time in milliseconds.
+double timedFrame() {
+    const double t0 = now();
+    tb::runGameFrame();
+    return (now() - t0) * 1e3;
+}
+
+// Alternating trials with and without the plug-in, each on a fresh pile-up:
+// a settling frame (the plug-in forgets the last trial's cars), the first
+// contact frame, then the growing hits.
+WorstFigures runWorstFrames(fendrix::StageTimes* clock) {
+    WorstFigures f;
+    for (int trial = 0; trial < 2 * kWorstTrials; ++trial) {
+        const bool on = trial % 2 == 0;
+        gRedirection.setPluginPresent(on);
+        const PileUp pile = spawnPileUp();
+        tb::runGameFrame();
+        if (clock != nullptr && on) {
+            *clock = fendrix::StageTimes{};
+        }
+        tb::game().physics = strike(pile, kPileUpHit);
+        gAllocations = 0;
+        const double first = timedFrame();
+        (on ? f.firstWith : f.firstWithout).push_back(first);
+        if (on) {
+            f.firstAllocations.push_back(static_cast<double>(gAllocations));
+            if (clock != nullptr) {
+                for (std::size_t s = 0; s < fendrix::kStageCount; ++s) {
+                    f.stageTicks[s] += static_cast<double>(clock->ticks[s]);
+                }
+                ++f.stageFrames;
+            }
+        }
+        float impulse = kPileUpHit;
+        for (int g = 0; g < kGrowingFrames; ++g) {
+            impulse *= kGrowth;
+            tb::game().physics = strike(pile, impulse);
+            gAllocations = 0;
+            const double growing = timedFrame();
+            (on ? f.growingWith : f.growingWithout).push_back(growing);
+            if (on) {
+                f.growingAllocations.push_back(static_cast<double>(gAllocations));
+            }
+        }
+        tb::game().physics = nullptr;
+    }
+    gRedirection.setPluginPresent(true);
+    tb::removeAllVehicles();
+    tb::runGameFrame();
+    return f;
+}
+
+double largest(const std::vector<double>& values) {
+    return values.empty() ? 0.0 : *std::max_element(values.begin(), values.end());
+}
+
+void printWorst(const WorstFigures& f) {
+    const double first = median(f.firstWith) - median(f.firstWithout);
+    const double growing = median(f.growingWith) - median(f.growingWithout);
+    std::printf("\nthe worst frame: the player's car and %d traffic cars, first contact in one "
+                "frame (default settings, LogHits on), %d trials each way:\n",
+                kPileUpTraffic, kWorstTrials);
+    std::printf("  frame %.3f ms with the plug-in, %.3f ms bypassed: plug-in %.3f ms "
+                "(slowest trial %.3f ms; target < %.1f ms: %s)\n",
+                median(f.firstWith), median(f.firstWithout), first, largest(f.firstWith),
+                kWorstTargetMs, verdict(first, kWorstTargetMs));
+    std::printf("  heap allocations by the plug-in in that frame: %.0f (median)\n",
+                median(f.firstAllocations));
+    std::printf("growing hits on the same cars (%d frames per trial, each hit %.0f%% above the "
+                "last):\n",
+                kGrowingFrames, (kGrowth - 1.0f) * 100.0f);
+    std::printf("  frame %.3f ms with the plug-in, %.3f ms bypassed: plug-in %.3f ms "
+                "(target < %.1f ms: %s)\n",
+                median(f.growingWith), median(f.growingWithout), growing, kGrowingTargetMs,
+                verdict(growing, kGrowingTargetMs));
+    std::printf("  heap allocations by the plug-in per frame: %.0f median, %.0f at most "
+                "(target 0)\n",
+                median(f.growingAllocations), largest(f.growingAllocations));
+}
+
+void printStages(const WorstFigures& f) {
+    if (f.stageFrames == 0) {
+        return;
+    }
+    const double msPerTick = 1e3 / frequency() / f.stageFrames;
+    const double total = median(f.firstWith) - median(f.firstWithout);
+    std::printf("\nthe worst frame by stage (the plug-in's stage-clock build, mean of %d "
+                "frames):\n",
+                f.stageFrames);
+    double staged = 0.0;
+    for (std::size_t s = 0; s < fendrix::kStageCount; ++s) {
+        const double ms = f.stageTicks[s] * msPerTick;
+        staged += ms;
+        std::printf("  %-22s %8.3f ms\n", kStageNames[s], ms);
+    }
+    std::printf("  %-22s %8.3f ms (the frame's plug-in time, %.3f ms, less the stages: "
+                "capture, traffic selection, the clock itself)\n",
+                "the rest", total - staged, total);
+}
+
+// The second process: the stage-clock build of the plug-in, worst frames only.
+int stagesRun() {
+    tb::Testbed session;
+    session.writeIni("");
+    gRedirection.takeGameCode();
+    if (session.loadPlugin("FendrixVC.asi", tb::programDir() + kStagesBinary) == nullptr) {
+        std::fprintf(stderr, "frame_bench: %s did not load\n", kStagesBinary);
+        return 1;
+    }
+    fendrix::StageTimes* clock = stageClock(session.plugin());
+    if (clock == nullptr) {
+        std::fprintf(stderr, "frame_bench: %s has no stage clock\n", kStagesBinary);
+        return 1;
+    }
+    countAllocations(session.plugin());
+    tb::runGameFrame();
+    gRedirection.takePluginCode();
+    if (!gRedirection.hooked()) {
+        std::fprintf(stderr, "frame_bench: the stage-clock build installed no hooks\n");
+        return 1;
+    }
+    printStages(runWorstFrames(clock));
+    return 0;
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == kStagesArgument) {
+        return stagesRun();
+    }
     tb::Testbed session;
     session.writeIni(""); // every setting at its default (as shipped)
     gRedirection.takeGameCode();
@@ -273,6 +508,10 @@ int main() {
 
     if (session.loadPlugin() == nullptr) {
         std::fprintf(stderr, "frame_bench: the plug-in did not load\n");
+        return 1;
+    }
+    if (!countAllocations(session.plugin())) {
+        std::fprintf(stderr, "frame_bench: the plug-in does not import malloc\n");
         return 1;
     }
     tb::runGameFrame(); // the first frame installs the hooks
@@ -427,6 +666,13 @@ int main() {
             std::printf("  %-46s %+.1f ns per captured body\n", "", f.extra() / c.bodies);
         }
     }
+
+    // 5. The worst frame, then where its time goes (a process of its own: the
+    //    plug-in starts once per process).
+    printWorst(runWorstFrames(nullptr));
     std::printf("\nthe game's process routine ran %d times\n", tb::game().gameProcessCalls);
-    return 0;
+    std::fflush(stdout);
+    const int stages =
+        tb::runProgram(tb::quoted(tb::programDir() + "frame_bench.exe") + " " + kStagesArgument);
+    return stages == 0 ? 0 : 1;
 }
