@@ -356,7 +356,6 @@ struct WorstFigures {
     std::vector<double> firstAllocations, growingAllocations;
     double stageTicks[fendrix::kStageCount] = {};
     int stageFrames = 0;
-    std::size_t hitLines = 0;
 };
 
 // Runs one frame; its time in milliseconds.
