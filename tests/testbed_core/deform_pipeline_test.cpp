@@ -4,6 +4,7 @@
 // vertices, the bounds, and what is logged on the way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -494,6 +495,34 @@ TEST_F(DeformPipelineTest, RefusedPanelIsNotRebuiltOnLaterHits) {
     deformAll(vehicle, hit);
     EXPECT_EQ(hit.deformedMeshes, 1u);
     EXPECT_NE(atomic->geometry, original);
+}
+
+// A mesh that already has its copy is reached through its base positions, as a
+// dent is measured from them: a contact within reach of where a dent moved a
+// vertex, but not of where the vertex was, leaves the mesh alone.
+TEST_F(DeformPipelineTest, ACopiedMeshIsReachedThroughItsBasePositions) {
+    host::Vehicle* vehicle = oneMesh("door_lf");
+    fendrix::TrackedVehicle* record = track(vehicle);
+    host::Atomic* atomic = only(vehicle);
+    const host::V3 middle{0.0f, 0.0f, 0.0f}; // the plate's middle vertex
+    fendrix::HitContext first = localHit(record, atomic, middle, kDown, kDepth, kRadius, kEpisode);
+    deformAll(vehicle, first);
+    ASSERT_EQ(first.deformedMeshes, 1u);
+    const std::vector<dent::Vec> dentedShape = positions(atomic->geometry);
+    const float lowest =
+        std::min_element(dentedShape.begin(), dentedShape.end(), [](dent::Vec a, dent::Vec b) {
+            return a.z < b.z;
+        })->z;
+    ASSERT_EQ(lowest, -kDepth) << "the middle vertex went down the whole depth";
+
+    // 0.55 below where the middle vertex is now, 0.75 below where it was; every
+    // other vertex, moved or not, lies more than 0.6 away.
+    const host::V3 below{0.0f, 0.0f, -0.75f};
+    fendrix::HitContext second =
+        localHit(record, atomic, below, kDown, kDepth, kRadius, kEpisode + 1);
+    deformAll(vehicle, second);
+    EXPECT_EQ(second.deformedMeshes, 0u);
+    EXPECT_EQ(positions(atomic->geometry), dentedShape);
 }
 
 TEST_F(DeformPipelineTest, UncopyableMeshLogsOnEveryHit) {
