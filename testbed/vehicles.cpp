@@ -139,6 +139,9 @@ std::int32_t FX_CDECL vehicleRef(host::Vehicle* vehicle) {
     return handleOf(vehicle);
 }
 host::Vehicle* FX_CDECL playerVehicle() {
+    if (gWorld.duringPlayerQuery) {
+        gWorld.duringPlayerQuery();
+    }
     return gWorld.playerVehicle;
 }
 host::Vehicle* FX_CDECL playerPed() {

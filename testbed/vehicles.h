@@ -4,6 +4,7 @@
 // names and world matrices, and atomics showing geometries; the player, the
 // game clock and the other data words of the world.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,9 @@ struct World {
     int heldKey = 0;                  // another key reported down (a virtual-key code); 0: none
     bool gameInForeground = true;     // false: another program has the focus
     host::VehicleModelInfo* modelInfo[kPoolSlots] = {}; // by model index
+    // Runs inside the game's player-vehicle routine before it answers (a test
+    // raises a fault there to see the phase the plug-in reports).
+    std::function<void()> duringPlayerQuery;
 };
 
 World& world();

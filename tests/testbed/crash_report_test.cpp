@@ -11,6 +11,7 @@
 #include "testbed/host_image.h"
 #include "testbed/import_patch.h"
 #include "testbed/testbed.h"
+#include "testbed/vehicles.h"
 
 namespace {
 
@@ -85,6 +86,26 @@ TEST_F(CrashReport, EveryLaterFaultIsReportedAgain) {
     testbed::runGameFrame();
     testbed::runGameFrame();
     EXPECT_EQ(reportLines(tb).size(), 4u);
+}
+
+// A fault while the plug-in updates the cars is reported in that phase; one
+// after the frame (while the game draws) in the phase the frame ends with.
+TEST_F(CrashReport, FaultsAreReportedInThePhaseOfTheFrame) {
+    testbed::runGameFrame(); // hooks installed, geometry layout probed
+    testbed::world().duringPlayerQuery = [] { testbed::raiseAccessViolation(kUnwritable); };
+    testbed::runGameFrame();
+    testbed::world().duringPlayerQuery = nullptr;
+    testbed::raiseAccessViolation(kOtherUnwritable);
+    ASSERT_EQ(testbed::resolvedExceptions(), 2);
+    const std::vector<std::string> lines = reportLines(tb);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find(" phase=FendrixVC update access=1 target=" + hex8(kUnwritable)),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[2].find(" phase=game rendering / between updates access=1 target=" +
+                            hex8(kOtherUnwritable)),
+              std::string::npos)
+        << lines[2];
 }
 
 struct RaisedCode {
