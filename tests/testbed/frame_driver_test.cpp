@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -357,6 +358,95 @@ TEST_F(Traffic, OnFootTheCentreIsThePlayerCharacter) {
     d.frame({frontHit(nearPlayer, kHit)});
     EXPECT_EQ(d.hitHandles("npc").size(), 1u) << "no player at all: no traffic work";
 }
+
+// A traffic vehicle whose contact was captured and which changes before the
+// update: each change alone keeps it from being a candidate (the control row
+// keeps it one). The change is undone after the frame.
+struct TrafficFilter {
+    const char* name;
+    std::function<std::function<void()>(host::Vehicle*)> change; // returns the undo
+    bool applied;
+};
+
+void PrintTo(const TrafficFilter& c, std::ostream* out) {
+    *out << c.name;
+}
+
+host::VehiclePool* gamePool() {
+    return *reinterpret_cast<host::VehiclePool**>(host::addr::kVehiclePool);
+}
+
+const auto kUnchanged = [](host::Vehicle*) { return std::function<void()>([] {}); };
+
+const TrafficFilter kTrafficFilters[] = {
+    {"Unchanged", kUnchanged, true},
+    {"SlotMarkedFree",
+     [](host::Vehicle* v) {
+         std::uint8_t& flags = gamePool()->flags[tb::handleOf(v) >> 8];
+         flags |= 0x80;
+         return std::function<void()>([&flags] { flags &= 0x7F; });
+     },
+     false},
+    {"NotAnOrdinaryVehicle",
+     [](host::Vehicle* v) {
+         v->vehicleClass = 1;
+         return std::function<void()>([v] { v->vehicleClass = 0; });
+     },
+     false},
+    {"NoRenderWareObject",
+     [](host::Vehicle* v) {
+         void* object = v->rwObject;
+         v->rwObject = nullptr;
+         return std::function<void()>([v, object] { v->rwObject = object; });
+     },
+     false},
+    {"NoFlagArray",
+     [](host::Vehicle*) {
+         std::uint8_t* flags = gamePool()->flags;
+         gamePool()->flags = nullptr;
+         return std::function<void()>([flags] { gamePool()->flags = flags; });
+     },
+     false},
+    {"MoreThan10000Slots",
+     [](host::Vehicle*) {
+         const std::int32_t size = gamePool()->size;
+         gamePool()->size = 10001;
+         return std::function<void()>([size] { gamePool()->size = size; });
+     },
+     false},
+    {"DentVanishedWithItsMass",
+     [](host::Vehicle* v) {
+         const float mass = v->mass;
+         v->mass = 1e9f; // the captured impulse no longer makes a dent
+         return std::function<void()>([v, mass] { v->mass = mass; });
+     },
+     false},
+};
+
+class TrafficFilters : public testing::TestWithParam<TrafficFilter> {};
+
+TEST_P(TrafficFilters, ApplyToTheVehicleAsTheUpdateFindsIt) {
+    Drive d;
+    host::Vehicle* player = tb::spawnCar({0, 0, 0});
+    tb::world().playerVehicle = player;
+    host::Vehicle* npc = tb::spawnCar({10, 0, 0});
+    const int handle = tb::handleOf(npc);
+    std::function<void()> undo = [] {};
+    tb::game().physics = [&] {
+        tb::applyCollision(sideHit(npc, kHit));
+        undo = GetParam().change(npc); // after the contact was captured
+    };
+    tb::runGameFrame();
+    tb::game().physics = nullptr;
+    undo();
+    EXPECT_EQ(d.hitHandles("npc"),
+              GetParam().applied ? std::vector<int>{handle} : std::vector<int>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(FrameDriver, TrafficFilters, testing::ValuesIn(kTrafficFilters),
+                         [](const testing::TestParamInfo<TrafficFilter>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(TrafficOff, OnlyThePlayerIsEverProcessed) {
     Drive d("[Traffic]\nAffectNPCs=0\n");
