@@ -350,19 +350,30 @@ std::function<void()> strike(const PileUp& pile, float impulse) {
     };
 }
 
+// Frames of one kind: their times in milliseconds with and without the
+// plug-in, and the plug-in's heap allocations in those with it.
+struct FrameSeries {
+    std::vector<double> with, without, allocations;
+};
+
 struct WorstFigures {
-    std::vector<double> firstWith, firstWithout; // ms
-    std::vector<double> growingWith, growingWithout;
-    std::vector<double> firstAllocations, growingAllocations;
+    FrameSeries first;   // the pile-up's first contacts
+    FrameSeries growing; // growing hits on the same cars
     double stageTicks[fendrix::kStageCount] = {};
     int stageFrames = 0;
 };
 
-// Runs one frame; its time in milliseconds.
-double timedFrame() {
+// One frame in which every car of the pile-up is struck with this impulse.
+void strikeFrame(const PileUp& pile, float impulse, bool on, FrameSeries& series) {
+    tb::game().physics = strike(pile, impulse);
+    gAllocations = 0;
     const double t0 = now();
     tb::runGameFrame();
-    return (now() - t0) * 1e3;
+    const double ms = (now() - t0) * 1e3;
+    (on ? series.with : series.without).push_back(ms);
+    if (on) {
+        series.allocations.push_back(static_cast<double>(gAllocations));
+    }
 }
 
 // Alternating trials with and without the plug-in, each on a fresh pile-up:
@@ -378,29 +389,17 @@ WorstFigures runWorstFrames(fendrix::StageTimes* clock) {
         if (clock != nullptr && on) {
             *clock = fendrix::StageTimes{};
         }
-        tb::game().physics = strike(pile, kPileUpHit);
-        gAllocations = 0;
-        const double first = timedFrame();
-        (on ? f.firstWith : f.firstWithout).push_back(first);
-        if (on) {
-            f.firstAllocations.push_back(static_cast<double>(gAllocations));
-            if (clock != nullptr) {
-                for (std::size_t s = 0; s < fendrix::kStageCount; ++s) {
-                    f.stageTicks[s] += static_cast<double>(clock->ticks[s]);
-                }
-                ++f.stageFrames;
+        strikeFrame(pile, kPileUpHit, on, f.first);
+        if (clock != nullptr && on) {
+            for (std::size_t s = 0; s < fendrix::kStageCount; ++s) {
+                f.stageTicks[s] += static_cast<double>(clock->ticks[s]);
             }
+            ++f.stageFrames;
         }
         float impulse = kPileUpHit;
         for (int g = 0; g < kGrowingFrames; ++g) {
             impulse *= kGrowth;
-            tb::game().physics = strike(pile, impulse);
-            gAllocations = 0;
-            const double growing = timedFrame();
-            (on ? f.growingWith : f.growingWithout).push_back(growing);
-            if (on) {
-                f.growingAllocations.push_back(static_cast<double>(gAllocations));
-            }
+            strikeFrame(pile, impulse, on, f.growing);
         }
         tb::game().physics = nullptr;
     }
@@ -415,27 +414,27 @@ double largest(const std::vector<double>& values) {
 }
 
 void printWorst(const WorstFigures& f) {
-    const double first = median(f.firstWith) - median(f.firstWithout);
-    const double growing = median(f.growingWith) - median(f.growingWithout);
+    const double first = median(f.first.with) - median(f.first.without);
+    const double growing = median(f.growing.with) - median(f.growing.without);
     std::printf("\nthe worst frame: the player's car and %d traffic cars, first contact in one "
                 "frame (default settings, LogHits on), %d trials each way:\n",
                 kPileUpTraffic, kWorstTrials);
     std::printf("  frame %.3f ms with the plug-in, %.3f ms bypassed: plug-in %.3f ms "
                 "(slowest trial %.3f ms; target < %.1f ms: %s)\n",
-                median(f.firstWith), median(f.firstWithout), first, largest(f.firstWith),
+                median(f.first.with), median(f.first.without), first, largest(f.first.with),
                 kWorstTargetMs, verdict(first, kWorstTargetMs));
     std::printf("  heap allocations by the plug-in in that frame: %.0f (median)\n",
-                median(f.firstAllocations));
+                median(f.first.allocations));
     std::printf("growing hits on the same cars (%d frames per trial, each hit %.0f%% above the "
                 "last):\n",
                 kGrowingFrames, (kGrowth - 1.0f) * 100.0f);
     std::printf("  frame %.3f ms with the plug-in, %.3f ms bypassed: plug-in %.3f ms "
                 "(target < %.1f ms: %s)\n",
-                median(f.growingWith), median(f.growingWithout), growing, kGrowingTargetMs,
+                median(f.growing.with), median(f.growing.without), growing, kGrowingTargetMs,
                 verdict(growing, kGrowingTargetMs));
     std::printf("  heap allocations by the plug-in per frame: %.0f median, %.0f at most "
                 "(target 0)\n",
-                median(f.growingAllocations), largest(f.growingAllocations));
+                median(f.growing.allocations), largest(f.growing.allocations));
 }
 
 void printStages(const WorstFigures& f) {
@@ -443,7 +442,7 @@ void printStages(const WorstFigures& f) {
         return;
     }
     const double msPerTick = 1e3 / frequency() / f.stageFrames;
-    const double total = median(f.firstWith) - median(f.firstWithout);
+    const double total = median(f.first.with) - median(f.first.without);
     std::printf("\nthe worst frame by stage (the plug-in's stage-clock build, mean of %d "
                 "frames):\n",
                 f.stageFrames);
