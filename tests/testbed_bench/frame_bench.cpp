@@ -34,7 +34,7 @@
 #include "testbed/game.h"
 #include "plugin/stage_clock.h"
 #include "testbed/host_image.h"
-#include "testbed/import_patch.h"
+#include "testbed/plugin_allocations.h"
 #include "testbed/physics.h"
 #include "testbed/routine_faults.h"
 #include "testbed/testbed.h"
@@ -268,38 +268,6 @@ const char* verdict(double value, double target) {
     return value < target ? "within target" : "OVER TARGET";
 }
 
-// Heap allocations the plug-in makes: its C runtime imports, counted.
-using MallocFn = void*(__cdecl*)(std::size_t);
-using CallocFn = void*(__cdecl*)(std::size_t, std::size_t);
-using ReallocFn = void*(__cdecl*)(void*, std::size_t);
-MallocFn gMalloc = nullptr;
-CallocFn gCalloc = nullptr;
-ReallocFn gRealloc = nullptr;
-std::size_t gAllocations = 0;
-
-void* __cdecl countedMalloc(std::size_t size) {
-    ++gAllocations;
-    return gMalloc(size);
-}
-void* __cdecl countedCalloc(std::size_t count, std::size_t size) {
-    ++gAllocations;
-    return gCalloc(count, size);
-}
-void* __cdecl countedRealloc(void* block, std::size_t size) {
-    ++gAllocations;
-    return gRealloc(block, size);
-}
-
-bool countAllocations(HMODULE plugin) {
-    gMalloc = reinterpret_cast<MallocFn>(
-        tb::patchImport(plugin, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&countedMalloc)));
-    gCalloc = reinterpret_cast<CallocFn>(
-        tb::patchImport(plugin, "msvcrt.dll", "calloc", reinterpret_cast<void*>(&countedCalloc)));
-    gRealloc = reinterpret_cast<ReallocFn>(
-        tb::patchImport(plugin, "msvcrt.dll", "realloc", reinterpret_cast<void*>(&countedRealloc)));
-    return gMalloc != nullptr;
-}
-
 // The stage clock of the plug-in's stage-clock build; null in the released one.
 using StageTimesFn = fendrix::StageTimes*(__cdecl*)();
 
@@ -366,13 +334,13 @@ struct WorstFigures {
 // One frame in which every car of the pile-up is struck with this impulse.
 void strikeFrame(const PileUp& pile, float impulse, bool on, FrameSeries& series) {
     tb::game().physics = strike(pile, impulse);
-    gAllocations = 0;
+    tb::resetAllocationCount();
     const double t0 = now();
     tb::runGameFrame();
     const double ms = (now() - t0) * 1e3;
     (on ? series.with : series.without).push_back(ms);
     if (on) {
-        series.allocations.push_back(static_cast<double>(gAllocations));
+        series.allocations.push_back(static_cast<double>(tb::allocationCount()));
     }
 }
 
@@ -471,7 +439,7 @@ int stagesRun() {
         std::fprintf(stderr, "frame_bench: %s has no stage clock\n", kStagesBinary);
         return 1;
     }
-    countAllocations(session.plugin());
+    tb::watchAllocations(session.plugin());
     tb::runGameFrame();
     gRedirection.takePluginCode();
     if (!gRedirection.hooked()) {
@@ -508,7 +476,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "frame_bench: the plug-in did not load\n");
         return 1;
     }
-    if (!countAllocations(session.plugin())) {
+    if (!tb::watchAllocations(session.plugin())) {
         std::fprintf(stderr, "frame_bench: the plug-in does not import malloc\n");
         return 1;
     }
