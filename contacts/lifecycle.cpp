@@ -3,6 +3,7 @@
 #include "contacts/contact_capture.h"
 #include "contacts/tracking_table.h"
 #include "damage/retention_table.h"
+#include "mesh/record_normals.h"
 #include "plugin/log.h"
 
 #include <type_traits>
@@ -76,6 +77,7 @@ void releaseAllTracked(const char* beginMessage) {
             records.pop_back();
         }
     }
+    forgetSharedDentNormals();
     phaseMarker("Lifecycle: Fendrix cleanup complete.", true);
 }
 

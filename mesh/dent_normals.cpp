@@ -4,6 +4,9 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
 
 #include "mesh/surface_turn.h"
 
@@ -48,7 +51,7 @@ float axis(Vec v, int a) {
     return a == 0 ? v.x : (a == 1 ? v.y : v.z);
 }
 
-std::int32_t cellAlong(const DentNormals& m, int a, double x) {
+std::int32_t cellAlong(const DentNormalsShape& m, int a, double x) {
     const double t = (x - m.gridMin[a]) * m.perCell;
     if (!(t > 0.0)) {
         return 0;
@@ -57,7 +60,7 @@ std::int32_t cellAlong(const DentNormals& m, int a, double x) {
     return t >= static_cast<double>(last) ? last : static_cast<std::int32_t>(t);
 }
 
-std::uint32_t cellOf(const DentNormals& m, Vec p) {
+std::uint32_t cellOf(const DentNormalsShape& m, Vec p) {
     const auto x = static_cast<std::uint32_t>(cellAlong(m, 0, p.x));
     const auto y = static_cast<std::uint32_t>(cellAlong(m, 1, p.y));
     const auto z = static_cast<std::uint32_t>(cellAlong(m, 2, p.z));
@@ -76,7 +79,7 @@ double cellCount(const double extent[3], double size, double cap) {
 }
 
 // A grid of about one cell per kVerticesPerCell vertices over the bounds.
-void chooseGrid(DentNormals& m, const Vec& low, const Vec& high, std::size_t vertices) {
+void chooseGrid(DentNormalsShape& m, const Vec& low, const Vec& high, std::size_t vertices) {
     const double target =
         static_cast<double>(std::max<std::size_t>(1, vertices / kVerticesPerCell));
     double extent[3];
@@ -175,7 +178,7 @@ void chainSmallFan(std::vector<std::uint16_t>& ring, const RingEdge* edges, std:
     // Unused places hold kNoGroup, which no corner of a fan has.
     alignas(16) std::uint16_t from[kMaskedFan];
     std::uint16_t to[kMaskedFan];
-    std::fill(from, from + kMaskedFan, DentNormals::kNoGroup);
+    std::fill(from, from + kMaskedFan, DentNormalsShape::kNoGroup);
     for (std::uint32_t e = 0; e < count; ++e) {
         from[e] = groupOf[edges[e].first];
         to[e] = groupOf[edges[e].second];
@@ -297,7 +300,7 @@ void chainLargeFan(std::vector<std::uint16_t>& ring, const RingEdge* edges, std:
 // first unused edge where no edge arrives, else at the first unused edge, and
 // goes on with the first unused edge (in the group's edge order) that leaves
 // the group its last corner lies in.
-void chainRings(DentNormals& m, const std::vector<RingEdge>& edges,
+void chainRings(DentNormalsShape& m, const std::vector<RingEdge>& edges,
                 const std::vector<std::uint32_t>& edgeStart) {
     const std::size_t groups = edgeStart.size() - 1;
     m.ringStart.assign(groups + 1, 0);
@@ -324,10 +327,31 @@ template <class T> std::size_t bytesOf(const std::vector<T>& v) {
 
 } // namespace
 
+std::size_t DentNormalsShape::heldBytes() const {
+    return bytesOf(basePositions) + bytesOf(triangles) + bytesOf(originalNormals) +
+           bytesOf(groupOf) + bytesOf(memberStart) + bytesOf(members) + bytesOf(ringStart) +
+           bytesOf(ring) + bytesOf(baseDirection) + bytesOf(baseScale) + bytesOf(span) +
+           bytesOf(cellStart);
+}
+
+namespace {
+
+// The same elements, bit for bit (an empty vector may hold no storage at all).
+template <class T> bool sameBits(std::span<const T> a, const std::vector<T>& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size_bytes()) == 0);
+}
+
+} // namespace
+
+bool DentNormalsShape::builtFrom(std::span<const Vec> base, std::span<const Vec> normals,
+                                 std::span<const TriangleCorners> corners) const {
+    return sameBits(base, basePositions) && sameBits(normals, originalNormals) &&
+           sameBits(corners, triangles);
+}
+
 std::size_t DentNormals::heldBytes() const {
-    return bytesOf(originalNormals) + bytesOf(groupOf) + bytesOf(memberStart) + bytesOf(members) +
-           bytesOf(ringStart) + bytesOf(ring) + bytesOf(baseDirection) + bytesOf(baseScale) +
-           bytesOf(span) + bytesOf(cellStart) + bytesOf(visited) + bytesOf(pending);
+    return shape == nullptr ? 0 : shape->heldBytes() + bytesOf(visited) + bytesOf(pending);
 }
 
 Vec followedNormal(Vec original, Vec baseSurface, Vec currentSurface) {
@@ -338,16 +362,19 @@ Vec followedNormal(Vec original, Vec baseSurface, Vec currentSurface) {
     return turnedNormal(original, base.direction, currentSurface * base.scale);
 }
 
-DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> normals,
-                             std::span<const TriangleCorners> triangles) {
-    DentNormals m;
+namespace {
+
+std::shared_ptr<const DentNormalsShape> buildShape(std::span<const Vec> base,
+                                                   std::span<const Vec> normals,
+                                                   std::span<const TriangleCorners> triangles) {
+    DentNormalsShape m;
     const std::size_t n = base.size();
     if (n == 0 || n > kMaxFollowedVertices || normals.size() != n) {
-        return m;
+        return nullptr;
     }
     for (const TriangleCorners& t : triangles) {
         if (t[0] >= n || t[1] >= n || t[2] >= n) {
-            return m;
+            return nullptr;
         }
     }
 
@@ -364,7 +391,7 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
         }
     }
     if (finite == 0) {
-        return m;
+        return nullptr;
     }
     chooseGrid(m, low, high, finite);
     const std::size_t cellTotal = static_cast<std::size_t>(m.cells[0]) *
@@ -428,7 +455,7 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
     // Smoothing groups: within each run of one place, a vertex joins the first
     // group of the run whose normal agrees with its own. Groups come in the
     // order of their first vertices, so cell by cell.
-    m.groupOf.assign(n, DentNormals::kNoGroup);
+    m.groupOf.assign(n, DentNormalsShape::kNoGroup);
     std::vector<std::uint16_t> firstOf;
     firstOf.reserve(finite);
     std::fill(m.cellStart.begin(), m.cellStart.end(), 0u); // now counts groups by cell
@@ -473,9 +500,9 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
     std::vector<std::uint32_t> edgeStart(groups + 1, 0);
     for (std::size_t i = 0; i < triangles.size(); ++i) {
         const TriangleCorners& t = triangles[i];
-        const bool part = m.groupOf[t[0]] != DentNormals::kNoGroup &&
-                          m.groupOf[t[1]] != DentNormals::kNoGroup &&
-                          m.groupOf[t[2]] != DentNormals::kNoGroup &&
+        const bool part = m.groupOf[t[0]] != DentNormalsShape::kNoGroup &&
+                          m.groupOf[t[1]] != DentNormalsShape::kNoGroup &&
+                          m.groupOf[t[2]] != DentNormalsShape::kNoGroup &&
                           hasOrientation(base[t[0]], base[t[1]], base[t[2]]);
         takesPart[i] = part ? 1 : 0;
         if (part) {
@@ -534,10 +561,77 @@ DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> nor
         m.baseScale[g] = o.scale;
     }
 
-    m.visited.assign(groups, 0);
-    m.pending.resize(groups);
     m.originalNormals.assign(normals.begin(), normals.end());
-    return m;
+    m.basePositions.assign(base.begin(), base.end());
+    m.triangles.assign(triangles.begin(), triangles.end());
+    return std::make_shared<const DentNormalsShape>(std::move(m));
+}
+
+} // namespace
+
+DentNormals useDentNormals(std::shared_ptr<const DentNormalsShape> shape) {
+    DentNormals d;
+    if (shape == nullptr) {
+        return d;
+    }
+    d.visited.assign(shape->groups(), 0);
+    d.pending.resize(shape->groups());
+    d.shape = std::move(shape);
+    return d;
+}
+
+DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> normals,
+                             std::span<const TriangleCorners> triangles) {
+    return useDentNormals(buildShape(base, normals, triangles));
+}
+
+namespace {
+
+// What tells most shapes apart without taking hold of them: the sizes and
+// the first and last positions.
+bool mayMatch(const DentNormalsCache::Known& known, std::span<const Vec> base,
+              std::span<const TriangleCorners> triangles) {
+    return known.vertices == base.size() && known.triangles == triangles.size() &&
+           std::memcmp(&known.first, &base.front(), sizeof(Vec)) == 0 &&
+           std::memcmp(&known.last, &base.back(), sizeof(Vec)) == 0;
+}
+
+} // namespace
+
+DentNormals DentNormalsCache::acquire(std::span<const Vec> base, std::span<const Vec> normals,
+                                      std::span<const TriangleCorners> triangles) {
+    if (!base.empty()) {
+        for (const Known& known : shapes_) {
+            if (!mayMatch(known, base, triangles)) {
+                continue;
+            }
+            std::shared_ptr<const DentNormalsShape> shape = known.shape.lock();
+            if (shape != nullptr && shape->builtFrom(base, normals, triangles)) {
+                return useDentNormals(std::move(shape));
+            }
+        }
+    }
+    std::shared_ptr<const DentNormalsShape> shape = buildShape(base, normals, triangles);
+    if (shape == nullptr) {
+        return {};
+    }
+    std::erase_if(shapes_, [](const Known& known) { return known.shape.expired(); });
+    try {
+        shapes_.push_back({shape, base.size(), triangles.size(), base.front(), base.back()});
+    } catch (const std::bad_alloc&) {
+        // Not shared with a later mesh, but this one still follows.
+    }
+    return useDentNormals(std::move(shape));
+}
+
+std::size_t DentNormalsCache::held() const {
+    return static_cast<std::size_t>(std::count_if(
+        shapes_.begin(), shapes_.end(), [](const Known& known) { return !known.shape.expired(); }));
+}
+
+void DentNormalsCache::clear() {
+    shapes_.clear();
+    shapes_.shrink_to_fit();
 }
 
 namespace {
@@ -546,6 +640,7 @@ namespace {
 // neighbours; returns how many. Raw pointers, so that the compiler need not
 // reload them around every store.
 std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* base) {
+    const DentNormalsShape& s = *m.shape;
     if (++m.pass == 0) {
         std::fill(m.visited.begin(), m.visited.end(), 0u);
         m.pass = 1;
@@ -553,12 +648,12 @@ std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* ba
     const std::uint32_t pass = m.pass;
     std::uint32_t* visited = m.visited.data();
     std::uint16_t* pending = m.pending.data();
-    const std::uint16_t* groupOf = m.groupOf.data();
-    const std::uint16_t* members = m.members.data();
-    const std::uint32_t* memberStart = m.memberStart.data();
-    const std::uint16_t* ring = m.ring.data();
-    const std::uint32_t* ringStart = m.ringStart.data();
-    const float* span = m.span.data();
+    const std::uint16_t* groupOf = s.groupOf.data();
+    const std::uint16_t* members = s.members.data();
+    const std::uint32_t* memberStart = s.memberStart.data();
+    const std::uint16_t* ring = s.ring.data();
+    const std::uint32_t* ringStart = s.ringStart.data();
+    const float* span = s.span.data();
     std::size_t count = 0;
     auto mark = [&](std::uint16_t g) {
         if (visited[g] != pass) {
@@ -580,17 +675,17 @@ std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* ba
     std::int32_t high[3];
     for (int a = 0; a < 3; ++a) {
         const double c = axis(centre, a);
-        low[a] = cellAlong(m, a, c - reach);
-        high[a] = cellAlong(m, a, c + reach);
+        low[a] = cellAlong(s, a, c - reach);
+        high[a] = cellAlong(s, a, c + reach);
     }
-    const auto columns = static_cast<std::uint32_t>(m.cells[1]);
-    const auto depth = static_cast<std::uint32_t>(m.cells[2]);
+    const auto columns = static_cast<std::uint32_t>(s.cells[1]);
+    const auto depth = static_cast<std::uint32_t>(s.cells[2]);
     for (std::int32_t x = low[0]; x <= high[0]; ++x) {
         for (std::int32_t y = low[1]; y <= high[1]; ++y) {
             const std::uint32_t row =
                 (static_cast<std::uint32_t>(x) * columns + static_cast<std::uint32_t>(y)) * depth;
-            const std::uint32_t from = m.cellStart[row + static_cast<std::uint32_t>(low[2])];
-            const std::uint32_t to = m.cellStart[row + static_cast<std::uint32_t>(high[2]) + 1];
+            const std::uint32_t from = s.cellStart[row + static_cast<std::uint32_t>(low[2])];
+            const std::uint32_t to = s.cellStart[row + static_cast<std::uint32_t>(high[2]) + 1];
             for (std::uint32_t g = from; g < to; ++g) {
                 // The dent's own reach test (it moves only what lies within),
                 // with the root taken only near the rim.
@@ -616,14 +711,15 @@ std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* ba
 // original normals back; the others' members are turned in batches.
 void rewriteNormals(const DentNormals& m, std::size_t count, const Vec* base, const Vec* current,
                     Vec* normals) {
+    const DentNormalsShape& s = *m.shape;
     const std::uint16_t* pending = m.pending.data();
-    const std::uint16_t* members = m.members.data();
-    const std::uint32_t* memberStart = m.memberStart.data();
-    const std::uint16_t* ring = m.ring.data();
-    const std::uint32_t* ringStart = m.ringStart.data();
-    const Vec* original = m.originalNormals.data();
-    const Vec* baseDirection = m.baseDirection.data();
-    const float* baseScale = m.baseScale.data();
+    const std::uint16_t* members = s.members.data();
+    const std::uint32_t* memberStart = s.memberStart.data();
+    const std::uint16_t* ring = s.ring.data();
+    const std::uint32_t* ringStart = s.ringStart.data();
+    const Vec* original = s.originalNormals.data();
+    const Vec* baseDirection = s.baseDirection.data();
+    const float* baseScale = s.baseScale.data();
     TurnBatch batch;
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint16_t g = pending[k];
@@ -654,7 +750,7 @@ void rewriteNormals(const DentNormals& m, std::size_t count, const Vec* base, co
 
 void followDent(DentNormals& m, Vec centre, float radius, std::span<const Vec> base,
                 std::span<const Vec> current, std::span<Vec> normals) {
-    const std::size_t n = m.originalNormals.size();
+    const std::size_t n = m.shape != nullptr ? m.shape->originalNormals.size() : 0;
     if (n == 0 || base.size() != n || current.size() != n || normals.size() != n ||
         !isFinite(centre) || !(radius > 0.0f) || !std::isfinite(radius)) {
         return;

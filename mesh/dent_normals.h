@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -19,7 +20,8 @@ using TriangleCorners = std::array<std::uint16_t, 3>;
 inline constexpr std::size_t kMaxFollowedVertices = 0xFFFF;
 
 // What a mesh needs for its normals to follow its dents, built once from its
-// undeformed shape; a dent changes only its visit marks and pending list.
+// undeformed shape and never changed after: meshes of one shape (the same
+// part of two cars of one model) can share it.
 //
 // Vertices at the same place whose normals agree (a texture seam) form one
 // smoothing group and turn together, so a seam stays invisible; vertices at
@@ -27,7 +29,10 @@ inline constexpr std::size_t kMaxFollowedVertices = 0xFFFF;
 // and each turns with its own triangles only, so the edge stays hard.
 // Groups are numbered cell by cell of a uniform grid over the base shape, so a
 // dent finds the groups within its radius without a pass over the mesh.
-struct DentNormals {
+struct DentNormalsShape {
+    // What it was built from, so that the same shape is known again.
+    std::vector<Vec> basePositions;
+    std::vector<TriangleCorners> triangles;
     std::vector<Vec> originalNormals;       // per vertex
     std::vector<std::uint16_t> groupOf;     // per vertex; kNoGroup off the grid
     std::vector<std::uint32_t> memberStart; // per group, and one past the last
@@ -38,9 +43,6 @@ struct DentNormals {
     std::vector<float> baseScale;           // per group: 1 / its length; 0 without orientation
     std::vector<float> span;                // per group: farthest corner of its triangles
     std::vector<std::uint32_t> cellStart;   // per grid cell: its first group; one past the last
-    std::vector<std::uint32_t> visited;     // per group: the pass that last updated it
-    std::vector<std::uint16_t> pending;     // room for the groups one pass rewrites
-    std::uint32_t pass = 0;
     // The grid: cells of one size from the base shape's lowest corner.
     double gridMin[3] = {0.0, 0.0, 0.0};
     double cellSize = 1.0;
@@ -49,8 +51,25 @@ struct DentNormals {
 
     static constexpr std::uint16_t kNoGroup = 0xFFFF;
 
-    bool empty() const { return originalNormals.empty(); }
-    // Heap bytes held, for the mesh's memory account.
+    std::size_t groups() const { return baseDirection.size(); }
+    // Whether it was built from exactly these (bit for bit).
+    bool builtFrom(std::span<const Vec> base, std::span<const Vec> normals,
+                   std::span<const TriangleCorners> triangles) const;
+    // Heap bytes held.
+    std::size_t heldBytes() const;
+};
+
+// One mesh's use of a shape: the shape, and what a dent changes (its visit
+// marks and pending list).
+struct DentNormals {
+    std::shared_ptr<const DentNormalsShape> shape; // null: nothing to follow
+    std::vector<std::uint32_t> visited;            // per group: the pass that last updated it
+    std::vector<std::uint16_t> pending;            // room for the groups one pass rewrites
+    std::uint32_t pass = 0;
+
+    bool empty() const { return shape == nullptr; }
+    // Heap bytes held, for the mesh's memory account: its own and the whole
+    // shape's, shared or not.
     std::size_t heldBytes() const;
 };
 
@@ -60,10 +79,43 @@ struct DentNormals {
 // followed) when the sizes of base and normals differ, there is no vertex or
 // more than kMaxFollowedVertices, a corner index is out of range, or no base
 // position is finite. A vertex with a non-finite base position keeps its
-// normal. Allocates; a failed
-// allocation raises the standard out-of-memory condition.
+// normal. Allocates; a failed allocation raises the standard out-of-memory
+// condition.
 DentNormals buildDentNormals(std::span<const Vec> base, std::span<const Vec> normals,
                              std::span<const TriangleCorners> triangles);
+
+// A mesh's own use of a shape built before, as buildDentNormals gives it.
+// Allocates the marks; a failed allocation raises the standard out-of-memory
+// condition.
+DentNormals useDentNormals(std::shared_ptr<const DentNormalsShape> shape);
+
+// The shapes that meshes hold, so that a mesh whose undeformed shape is that
+// of one still held (another car of the same model) shares its data instead
+// of building it again. Holds no shape itself: a shape goes with the last mesh
+// that uses it.
+class DentNormalsCache {
+  public:
+    // As buildDentNormals, sharing the shape of an earlier result that is
+    // still held and was built from exactly these inputs.
+    DentNormals acquire(std::span<const Vec> base, std::span<const Vec> normals,
+                        std::span<const TriangleCorners> triangles);
+    // Shapes known and still held.
+    std::size_t held() const;
+    // Forgets every shape (meshes keep theirs).
+    void clear();
+
+    // A shape, with what tells most others apart without taking hold of it.
+    struct Known {
+        std::weak_ptr<const DentNormalsShape> shape;
+        std::size_t vertices = 0;
+        std::size_t triangles = 0;
+        Vec first; // base positions
+        Vec last;
+    };
+
+  private:
+    std::vector<Known> shapes_;
+};
 
 // After a dent of this centre and radius: rewrites the normals of the vertices
 // whose base position lies within the radius (the vertices the dent can move)

@@ -11,6 +11,13 @@
 
 namespace fendrix {
 
+namespace {
+
+// Shapes stay only as long as a record holds them; this only finds them.
+dent::DentNormalsCache gShapes;
+
+} // namespace
+
 void prepareDentNormals(MeshRecord& record, const host::Geometry& clone,
                         const host::MorphTarget& morph) {
     if (!settings.DentNormals || record.panel.kind != 0 || morph.normals == nullptr ||
@@ -29,7 +36,7 @@ void prepareDentNormals(MeshRecord& record, const host::Geometry& clone,
             triangles.push_back({triangle.vertex[0], triangle.vertex[1], triangle.vertex[2]});
         }
         const dent::Vec* normals = asVecs(morph.normals);
-        record.dentNormals = dent::buildDentNormals(
+        record.dentNormals = gShapes.acquire(
             record.basePositions, std::span<const dent::Vec>(normals, vertices), triangles);
     } catch (const std::bad_alloc&) {
         record.dentNormals = dent::DentNormals{};
@@ -45,6 +52,10 @@ void followDentNormals(MeshRecord& record, host::MorphTarget& morph, std::int32_
     dent::followDent(record.dentNormals, centre, radius, record.basePositions,
                      std::span<const dent::Vec>(asVecs(morph.positions), vertices),
                      std::span<dent::Vec>(asVecs(morph.normals), vertices));
+}
+
+void forgetSharedDentNormals() {
+    gShapes.clear();
 }
 
 } // namespace fendrix

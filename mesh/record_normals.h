@@ -10,9 +10,11 @@
 
 namespace fendrix {
 
-// At the mesh's first reach, once the copy is final: builds the record's
+// At the mesh's first reach, once the copy is final: gives the record its
 // dentNormals from the copy's base positions, normals and triangles when the
 // DentNormals setting is on, the mesh is not a panel and the copy has normals.
+// A mesh of the same shape as one a tracked car still holds (the same part of
+// another car of that model) shares that one's data instead of building it.
 // A failed allocation leaves the record without it: the mesh is then dented
 // as before, with its normals unchanged.
 void prepareDentNormals(MeshRecord& record, const host::Geometry& clone,
@@ -24,5 +26,8 @@ void prepareDentNormals(MeshRecord& record, const host::Geometry& clone,
 // has no dentNormals. No allocation.
 void followDentNormals(MeshRecord& record, host::MorphTarget& morph, std::int32_t vertexCount,
                        dent::Vec centre, float radius);
+
+// Once every record is gone: lets go of what remembers the shapes held.
+void forgetSharedDentNormals();
 
 } // namespace fendrix

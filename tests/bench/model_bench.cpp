@@ -304,7 +304,7 @@ void BM_SideDentNormalsBuild(benchmark::State& state) {
     const BodySide& side = bodySide();
     for (auto _ : state) {
         dent::DentNormals data = dent::buildDentNormals(side.base, side.normals, side.triangles);
-        benchmark::DoNotOptimize(data.ring.data());
+        benchmark::DoNotOptimize(data.shape.get());
     }
     state.counters["per_vertex"] = benchmark::Counter(
         static_cast<double>(side.base.size()),
