@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "contacts/tracking_table.h"
@@ -779,6 +780,33 @@ TEST_F(DeformPipelineTest, NormalsFollowAnOrdinaryDent) {
     EXPECT_GT(record->meshes.front()->dentNormals.heldBytes(), 0u);
     EXPECT_TRUE(sameBits(normalsOf(record->meshes.front()->original), up))
         << "the original is never written";
+}
+
+// Two cars whose door is one shape (two cars of one model): the second car's
+// door shares the first one's normals' data, and both shade their dents as
+// each would alone.
+TEST_F(DeformPipelineTest, MeshesOfOneShapeShareTheirNormalsData) {
+    host::Vehicle* first = oneMesh("door_lf");
+    host::Vehicle* second = oneMesh("door_lf");
+    fendrix::TrackedVehicle* firstRecord = track(first);
+    fendrix::TrackedVehicle* secondRecord = track(second);
+    const std::vector<dent::Vec> base = positions(only(first)->geometry);
+    const std::vector<dent::Vec> up = normalsOf(only(first)->geometry);
+    for (auto [vehicle, record] :
+         {std::pair{first, firstRecord}, std::pair{second, secondRecord}}) {
+        fendrix::HitContext hit =
+            localHit(record, only(vehicle), kLocalPoint, kDown, kDepth, kRadius, kEpisode);
+        deformAll(vehicle, hit);
+        ASSERT_EQ(hit.deformedMeshes, 1u);
+    }
+    const dent::DentNormals& firstData = firstRecord->meshes.front()->dentNormals;
+    const dent::DentNormals& secondData = secondRecord->meshes.front()->dentNormals;
+    ASSERT_FALSE(firstData.empty());
+    EXPECT_EQ(secondData.shape, firstData.shape);
+    const std::vector<dent::Vec> expected =
+        followedByTheModel(only(first)->geometry, base, up, vec(kLocalPoint), kRadius);
+    EXPECT_TRUE(sameBits(normalsOf(only(first)->geometry), expected));
+    EXPECT_TRUE(sameBits(normalsOf(only(second)->geometry), expected));
 }
 
 // Everything the host sees with DentNormals=0 is what it saw before normals
