@@ -42,4 +42,14 @@ void* patchImport(HMODULE module, const char* dll, const char* function, void* r
     return nullptr;
 }
 
+ImportSwap::ImportSwap(const char* function, void* replacement, const char* dll)
+    : dll_(dll), function_(function),
+      real_(patchImport(GetModuleHandleA(nullptr), dll, function, replacement)) {}
+
+ImportSwap::~ImportSwap() {
+    if (real_ != nullptr) {
+        patchImport(GetModuleHandleA(nullptr), dll_, function_, real_);
+    }
+}
+
 } // namespace testbed

@@ -45,8 +45,6 @@ namespace {
 namespace addr = host::addr;
 using core_test::Lines;
 
-constexpr char kKernel[] = "KERNEL32.dll";
-
 constexpr char kCloneFailed[] = "Geometry clone failed; mesh skipped.";
 constexpr char kPanelUnsupported[] = "Panel crease unsupported; using ordinary dent for this mesh.";
 constexpr char kGuardLine[] = "GeometryGuard: unsupported or invalid CPU buffers; atomic skipped.";
@@ -75,27 +73,7 @@ Injection undoneBy(std::function<void()> undo) {
     return holder;
 }
 
-// Swaps one of this program's own imports from KERNEL32.dll: the plug-in's
-// code is linked in, so its Windows calls go through these entries.
-class ImportSwap {
-  public:
-    ImportSwap(const char* function, void* replacement)
-        : function_(function),
-          real_(testbed::patchImport(GetModuleHandleA(nullptr), kKernel, function, replacement)) {}
-    ~ImportSwap() {
-        if (real_ != nullptr) {
-            testbed::patchImport(GetModuleHandleA(nullptr), kKernel, function_, real_);
-        }
-    }
-    ImportSwap(const ImportSwap&) = delete;
-    ImportSwap& operator=(const ImportSwap&) = delete;
-
-    bool active() const { return real_ != nullptr; }
-
-  private:
-    const char* function_;
-    void* real_;
-};
+using testbed::ImportSwap;
 
 // Failing stand-ins for the Windows calls, with the error a real failure sets.
 BOOL WINAPI failingGetModuleHandleEx(DWORD, LPCSTR, HMODULE* module) {

@@ -16,10 +16,8 @@ namespace {
 using hooktest::bytesAt;
 using hooktest::CodeBuffer;
 
-// push ebp; mov ebp,esp; mov eax,[ebp+8]; add eax,7; pop ebp; ret
-const std::vector<std::uint8_t> kRoutine = {0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08,
-                                            0x83, 0xC0, 0x07, 0x5D, 0xC3};
-const std::vector<std::uint8_t> kReturn = {0xC3};
+const std::vector<std::uint8_t>& kRoutine = hooktest::kAddSeven;
+using hooktest::kReturn;
 constexpr std::size_t kPage = 4096;
 
 class HookStatus : public ::testing::Test {

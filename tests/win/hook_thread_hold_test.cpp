@@ -18,12 +18,10 @@ namespace {
 
 using hooktest::bytesAt;
 using hooktest::CodeBuffer;
+using hooktest::kAddSeven;
+using hooktest::kReturn;
+using testbed::ImportSwap;
 
-// push ebp; mov ebp,esp; mov eax,[ebp+8]; add eax,7; pop ebp; ret
-const std::vector<std::uint8_t> kRoutine = {0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08,
-                                            0x83, 0xC0, 0x07, 0x5D, 0xC3};
-const std::vector<std::uint8_t> kReturn = {0xC3};
-constexpr char kKernel[] = "KERNEL32.dll";
 constexpr DWORD kWaitMilliseconds = 10000;
 constexpr DWORD kSuspendFailed = static_cast<DWORD>(-1);
 
@@ -83,27 +81,6 @@ const HoldCase kHoldCases[] = {
     {"ThreadEndedAfterListing", "OpenThread", reinterpret_cast<void*>(&threadEnded), MH_OK},
 };
 
-class ImportSwap {
-  public:
-    ImportSwap(const char* function, void* replacement)
-        : function_(function),
-          real_(testbed::patchImport(GetModuleHandleA(nullptr), kKernel, function, replacement)) {}
-    ~ImportSwap() {
-        if (real_ != nullptr) {
-            testbed::patchImport(GetModuleHandleA(nullptr), kKernel, function_, real_);
-        }
-    }
-    ImportSwap(const ImportSwap&) = delete;
-    ImportSwap& operator=(const ImportSwap&) = delete;
-
-    bool active() const { return real_ != nullptr; }
-    void* real() const { return real_; }
-
-  private:
-    const char* function_;
-    void* real_;
-};
-
 // Two threads besides the test's own, each waiting for a signal to end, so
 // that the engine has threads to list, open and suspend.
 class Waiters {
@@ -157,7 +134,7 @@ class HookThreadHold : public testing::TestWithParam<HoldCase> {
         g_suspendCalls = 0;
         ASSERT_TRUE(waiters.started());
         ASSERT_EQ(MH_Initialize(), MH_OK);
-        target = buffer.put(kRoutine);
+        target = buffer.put(kAddSeven);
         detour = buffer.put(kReturn);
         // Creating a hook holds no thread.
         ASSERT_EQ(MH_CreateHook(target, detour, nullptr), MH_OK);
@@ -178,7 +155,7 @@ TEST_P(HookThreadHold, EnableWritesNothingUnlessEveryThreadIsHeld) {
         g_realSuspendThread = c.function == std::string("SuspendThread") ? failing.real() : nullptr;
         EXPECT_EQ(MH_EnableHook(target), c.status);
     }
-    const bool patched = bytesAt(target, kRoutine.size()) != kRoutine;
+    const bool patched = bytesAt(target, kAddSeven.size()) != kAddSeven;
     EXPECT_EQ(patched, c.status == MH_OK);
     EXPECT_TRUE(waiters.endWhenSignalled()) << "a thread was left suspended";
 }
@@ -186,8 +163,8 @@ TEST_P(HookThreadHold, EnableWritesNothingUnlessEveryThreadIsHeld) {
 TEST_P(HookThreadHold, DisableRemoveAndUninitializeKeepTheHookUnlessEveryThreadIsHeld) {
     const HoldCase& c = GetParam();
     ASSERT_EQ(MH_EnableHook(target), MH_OK);
-    const std::vector<std::uint8_t> patched = bytesAt(target, kRoutine.size());
-    ASSERT_NE(patched, kRoutine);
+    const std::vector<std::uint8_t> patched = bytesAt(target, kAddSeven.size());
+    ASSERT_NE(patched, kAddSeven);
     MH_STATUS disable = MH_OK;
     {
         const ImportSwap failing(c.function, c.replacement);
@@ -202,11 +179,11 @@ TEST_P(HookThreadHold, DisableRemoveAndUninitializeKeepTheHookUnlessEveryThreadI
         }
     }
     EXPECT_EQ(disable, c.status);
-    EXPECT_EQ(bytesAt(target, kRoutine.size()), c.status == MH_OK ? kRoutine : patched);
+    EXPECT_EQ(bytesAt(target, kAddSeven.size()), c.status == MH_OK ? kAddSeven : patched);
     if (c.status != MH_OK) {
         // Once the threads can be held again, the hook is still there to switch.
         EXPECT_EQ(MH_DisableHook(target), MH_OK);
-        EXPECT_EQ(bytesAt(target, kRoutine.size()), kRoutine);
+        EXPECT_EQ(bytesAt(target, kAddSeven.size()), kAddSeven);
     }
     EXPECT_TRUE(waiters.endWhenSignalled()) << "a thread was left suspended";
 }
