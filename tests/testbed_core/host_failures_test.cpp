@@ -835,4 +835,27 @@ TEST_P(ModuleQuery, CrashReportLeavesTheModuleOpen) {
 INSTANTIATE_TEST_SUITE_P(Calls, ModuleQuery, testing::ValuesIn(kModuleQueryFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
+class ImageHeaders : public core_test::CoreTest {};
+
+// Whether a call leads into the game's own code is read from the game's image
+// headers. Where they cannot be read, the game's code is named like another
+// mod's: a line too many, never one missing.
+TEST_F(ImageHeaders, UnreadableHeadersNameTheGamesOwnCode) {
+    const auto* gameCode = reinterpret_cast<const void*>(addr::kStaticContact);
+    fendrix::reportDisplacedTarget(addr::kRenderwareShutdownCall, gameCode);
+    EXPECT_EQ(log_.lines(), Lines{}) << "the game's own code is not named";
+    {
+        const Injected failure = failingMemoryQuery();
+        fendrix::reportDisplacedTarget(addr::kRenderwareShutdownCall, gameCode);
+        EXPECT_TRUE(failure.happened());
+    }
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, sizeof path);
+    std::string name(path);
+    name = name.substr(name.find_last_of("\\/") + 1);
+    EXPECT_EQ(log_.lines(), Lines{"Call site 004A5B8E chained through " + name + "."});
+}
+
 } // namespace
