@@ -31,8 +31,12 @@ Vec displaceWide(const ImpactField& f, Vec base, Vec current) {
 
     const double distance = len({b.x - m.x, b.y - m.y, b.z - m.z});
     const float distanceF = distance > FLT_MAX ? INFINITY : static_cast<float>(distance);
-    const double w = falloffWeight(distanceF, f.radius, f.falloffPower);
-    const double wPrevious = falloffWeight(distanceF, f.previousRadius, f.falloffPower);
+    const float weight = falloffWeight(distanceF, f.radius, f.falloffPower);
+    const double w = weight;
+    // One radius for both dents (a push held steady): the same weight.
+    const double wPrevious = f.previousRadius == f.radius
+                                 ? weight
+                                 : falloffWeight(distanceF, f.previousRadius, f.falloffPower);
     double push =
         static_cast<double>(f.depth) * w - static_cast<double>(f.previousDepth) * wPrevious;
     push = push < 0.0 ? 0.0 : push;
@@ -58,7 +62,9 @@ Vec displaceWide(const ImpactField& f, Vec base, Vec current) {
 float impactPush(float distance, float depth, float radius, float previousDepth,
                  float previousRadius, float falloffPower) {
     const float w = falloffWeight(distance, radius, falloffPower);
-    const float wPrevious = falloffWeight(distance, previousRadius, falloffPower);
+    // One radius for both dents (a push held steady): the same weight.
+    const float wPrevious =
+        previousRadius == radius ? w : falloffWeight(distance, previousRadius, falloffPower);
     const float push = depth * w - previousDepth * wPrevious;
     return push < 0.0f ? 0.0f : push;
 }

@@ -119,6 +119,7 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
     const __m128 zero = _mm_setzero_ps();
     const __m128 radius = _mm_set1_ps(f.radius);
     const bool previous = f.previousRadius > 0.0f;
+    const bool sameRadius = previous && f.previousRadius == f.radius;
     const __m128 previousRadius = _mm_set1_ps(previous ? f.previousRadius : 1.0f);
     const __m128 previousMask = previous ? _mm_cmpeq_ps(zero, zero) : zero;
     const __m128 depth = _mm_set1_ps(f.depth);
@@ -203,7 +204,14 @@ void displaceBlocks(const ImpactField& f, const Vec* base, const Vec* current, V
         // The powers, back to back. A base of 0 gives the weight 0 that a
         // vertex outside the radius has (0 to a positive power is +0); without
         // a previous dent its powers are not taken at all.
-        if (previous) {
+        if (sameRadius) {
+            // Both dents have one radius (a push held steady): one base, one
+            // power, half the calls.
+            for (std::size_t k = 0; k < padded; ++k) {
+                weightThis[k] = falloffPower(baseThis[k], f.falloffPower);
+                weightPrevious[k] = weightThis[k];
+            }
+        } else if (previous) {
             for (std::size_t k = 0; k < padded; ++k) {
                 weightThis[k] = falloffPower(baseThis[k], f.falloffPower);
                 weightPrevious[k] = falloffPower(basePrevious[k], f.falloffPower);

@@ -8,7 +8,8 @@
 // Reported per frame of 33 first contacts, stage by stage, with the heap
 // allocations the frame makes: with each mesh's normals' data built on its
 // own, and shared between meshes of one shape as the plug-in does; for the
-// four models in turn, and for 33 cars whose shapes all differ.
+// four models in turn, and for 33 cars whose shapes all differ. Then a frame
+// of growing hits on the same cars, which should allocate nothing.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -34,6 +35,8 @@ constexpr float kMaxTotal = 0.6f;   // the default MaxTotalDisplacement
 constexpr float kFalloff = 0.65f;   // the default FalloffPower
 constexpr float kSideInset = 0.05f; // the contact lies just inside the widest point
 constexpr float kDistinctShift = 0.003f;
+constexpr float kGrowth = 1.1f;        // a growing hit's depth against the one before
+constexpr float kRadiusGrowth = 1.05f; // and its radius, where that grows too
 
 constexpr const char* kExcluded[] = {"wheel", "exhaust", "misc", "ug_", "chassis_vlo"};
 constexpr const char* kPanels[] = {"bonnet", "hood", "boot", "trunk"};
@@ -225,6 +228,80 @@ void BM_PileUpFirstContact(benchmark::State& state) {
 BENCHMARK(BM_PileUpFirstContact)
     ->ArgNames({"shared", "distinct"})
     ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
+// A frame of growing hits on the same 33 cars: every mesh the first contacts
+// reached has its record, and each car's contact deepens the dent of its
+// episode by a tenth (a sustained push), with the same radius or (argument 1)
+// a radius grown by a twentieth. Per mesh: the dent in place, the normals that
+// follow it and the bounds. Every round repeats the same growth from where
+// the first contact left the meshes, so each does the same work.
+void BM_PileUpGrowingHit(benchmark::State& state) {
+    const std::vector<Car>& cars = pileUp(false);
+    const float radius = state.range(0) != 0 ? kRadius * kRadiusGrowth : kRadius;
+    dent::DentNormalsCache cache;
+    std::vector<Record> records;
+    std::vector<std::size_t> carOf;
+    for (std::size_t c = 0; c < cars.size(); ++c) {
+        const Car& car = cars[c];
+        const dent::ImpactField first = dent::impactField(car.hit, {-1.0f, 0.0f, 0.0f}, kDepth,
+                                                          kRadius, 0.0f, 0.0f, kMaxTotal, kFalloff);
+        for (const Part& part : car.parts) {
+            if (!reaches(part, car.hit)) {
+                continue;
+            }
+            Record record{part.positions, part.positions, part.normals,
+                          cache.acquire(part.positions, part.normals, part.triangles)};
+            dent::displaceImpact(first, record.base, record.positions, record.positions);
+            dent::followDent(record.dentNormals, car.hit, kRadius, record.base, record.positions,
+                             record.normals);
+            records.push_back(std::move(record));
+            carOf.push_back(c);
+        }
+    }
+    const std::vector<Record> afterFirst = records;
+    std::size_t vertices = 0;
+    for (const Record& record : records) {
+        vertices += record.base.size();
+    }
+    std::size_t allocations = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (std::size_t r = 0; r < records.size(); ++r) {
+            std::copy(afterFirst[r].positions.begin(), afterFirst[r].positions.end(),
+                      records[r].positions.begin());
+            std::copy(afterFirst[r].normals.begin(), afterFirst[r].normals.end(),
+                      records[r].normals.begin());
+        }
+        state.ResumeTiming();
+        const modeltest::CountAllocations counter;
+        for (std::size_t r = 0; r < records.size(); ++r) {
+            Record& record = records[r];
+            const dent::Vec hit = cars[carOf[r]].hit;
+            const dent::ImpactField grown =
+                dent::impactField(hit, {-1.0f, 0.0f, 0.0f}, kDepth * kGrowth, radius, kDepth,
+                                  kRadius, kMaxTotal, kFalloff);
+            dent::displaceImpact(grown, record.base, record.positions, record.positions);
+            dent::followDent(record.dentNormals, hit, radius, record.base, record.positions,
+                             record.normals);
+            float bound = 0.0f;
+            for (const dent::Vec& v : record.positions) {
+                bound = std::fmax(bound, dent::length(v));
+            }
+            benchmark::DoNotOptimize(bound);
+        }
+        allocations += counter.count();
+        benchmark::ClobberMemory();
+    }
+    state.counters["allocations"] =
+        static_cast<double>(allocations) / static_cast<double>(state.iterations());
+    state.counters["meshes"] = static_cast<double>(records.size());
+    state.counters["vertices"] = static_cast<double>(vertices);
+}
+BENCHMARK(BM_PileUpGrowingHit)
+    ->ArgName("radius_grows")
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond);
 
 // The normals' data alone, per vertex, for one car of each model: the chassis

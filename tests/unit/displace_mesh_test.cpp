@@ -52,6 +52,9 @@ Dent randomDent(modeltest::Rng& rng) {
     const int previous = rng.below(4);
     d.previousDepth = previous == 0 ? 0.0f : rng.uniform(-0.1f, 0.7f);
     d.previousRadius = previous == 0 ? 0.0f : previous == 1 ? -0.5f : rng.uniform(0.05f, 3.5f);
+    if (previous == 3) {
+        d.previousRadius = d.radius; // a push held steady: one radius, a new depth
+    }
     d.maxTotal = rng.uniform(0.02f, 1.0f);
     d.power = rng.uniform(0.2f, 3.0f);
     return d;
