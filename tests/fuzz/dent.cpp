@@ -40,7 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const float depth = in.number();
     const float radius = in.number();
     const float previousDepth = in.number();
-    const float previousRadius = in.number();
+    // Often the previous dent's radius itself: a push held steady, whose two
+    // weights the model takes as one.
+    const float drawnRadius = in.number();
+    const float previousRadius = (flags & 4) ? radius : drawnRadius;
     const float maxTotal = in.number();
     const float power = in.number();
 
