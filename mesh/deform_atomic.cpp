@@ -10,6 +10,7 @@
 #include "contacts/rigid_frame.h"
 #include "contacts/tracking_table.h"
 #include "host/game.h"
+#include "mesh/bounds.h"
 #include "mesh/clone_geometry.h"
 #include "mesh/displace.h"
 #include "mesh/geometry_guard.h"
@@ -233,12 +234,9 @@ host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
     // The bounds only ever grow, around the same centre.
     {
         FX_STAGE(Bounds);
-        const dent::Vec centre = toVec(morph->bounds.centre);
-        float radius = morph->bounds.radius;
-        for (std::int32_t i = 0; i < count; ++i) {
-            radius = std::fmax(radius, dent::length(positions[i] - centre));
-        }
-        morph->bounds.radius = radius;
+        morph->bounds.radius = dent::grownRadius(
+            std::span<const dent::Vec>(positions, static_cast<std::size_t>(count)),
+            toVec(morph->bounds.centre), morph->bounds.radius);
     }
 
     phaseMarker("atomic: unlock geometry");

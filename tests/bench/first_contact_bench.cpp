@@ -22,6 +22,7 @@
 
 #include "allocation_counter.h"
 #include "bench/car_shapes.h"
+#include "mesh/bounds.h"
 #include "mesh/dent_normals.h"
 #include "mesh/displace.h"
 #include "mesh/name_match.h"
@@ -201,11 +202,7 @@ void BM_PileUpFirstContact(benchmark::State& state) {
                 dent::followDent(record.dentNormals, car.hit, kRadius, record.base,
                                  record.positions, record.normals);
                 auto t4 = Clock::now();
-                float bound = 0.0f;
-                for (const dent::Vec& v : record.positions) {
-                    bound = std::fmax(bound, dent::length(v));
-                }
-                benchmark::DoNotOptimize(bound);
+                benchmark::DoNotOptimize(dent::grownRadius(record.positions, {0, 0, 0}, 0.0f));
                 auto t5 = Clock::now();
                 const Clock::time_point marks[] = {t0, t1, t2, t3, t4, t5};
                 for (int s = 0; s < kStages; ++s) {
@@ -284,11 +281,7 @@ void BM_PileUpGrowingHit(benchmark::State& state) {
             dent::displaceImpact(grown, record.base, record.positions, record.positions);
             dent::followDent(record.dentNormals, hit, radius, record.base, record.positions,
                              record.normals);
-            float bound = 0.0f;
-            for (const dent::Vec& v : record.positions) {
-                bound = std::fmax(bound, dent::length(v));
-            }
-            benchmark::DoNotOptimize(bound);
+            benchmark::DoNotOptimize(dent::grownRadius(record.positions, {0, 0, 0}, 0.0f));
         }
         allocations += counter.count();
         benchmark::ClobberMemory();
