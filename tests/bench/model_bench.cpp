@@ -282,6 +282,25 @@ void BM_SideDent(benchmark::State& state) {
 }
 BENCHMARK(BM_SideDent)->ArgNames({"percent", "deepens"})->ArgsProduct({{5, 100}, {0, 1}});
 
+// The first dent in place, as the plug-in writes it into the locked copy:
+// every round starts again from the undeformed side.
+void BM_SideDentInPlace(benchmark::State& state) {
+    const BodySide& side = bodySide();
+    const SideHit& hit = sideHit(static_cast<int>(state.range(0)));
+    std::vector<dent::Vec> locked = side.base;
+    const std::span<dent::Vec> mesh(locked);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::copy(side.base.begin(), side.base.end(), locked.begin());
+        state.ResumeTiming();
+        dent::displaceImpact(hit.field, side.base, mesh, mesh);
+        benchmark::DoNotOptimize(locked.data());
+        benchmark::ClobberMemory();
+    }
+    perDentedVertex(state, hit);
+}
+BENCHMARK(BM_SideDentInPlace)->Apply(shares);
+
 // The normals that follow the same dent, beside it.
 void BM_SideDentNormals(benchmark::State& state) {
     const BodySide& side = bodySide();
