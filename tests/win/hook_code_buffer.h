@@ -49,10 +49,16 @@ class CodeBuffer {
 
 // A cdecl routine that returns its argument plus 7:
 // push ebp; mov ebp,esp; mov eax,[ebp+8]; add eax,7; pop ebp; ret
-inline const std::vector<std::uint8_t> kAddSeven = {0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08,
+inline const std::vector<std::uint8_t>& addSevenRoutine() {
+    static const std::vector<std::uint8_t> bytes = {0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08,
                                                     0x83, 0xC0, 0x07, 0x5D, 0xC3};
+    return bytes;
+}
 // A routine that only returns: a detour.
-inline const std::vector<std::uint8_t> kReturn = {0xC3};
+inline const std::vector<std::uint8_t>& returnRoutine() {
+    static const std::vector<std::uint8_t> bytes = {0xC3};
+    return bytes;
+}
 
 // Writes the rel32 field at `field` so that the branch ending at `field + 4` reaches `target`.
 inline void setRel32(std::uint8_t* field, const void* target) {

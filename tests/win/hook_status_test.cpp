@@ -16,8 +16,8 @@ namespace {
 using hooktest::bytesAt;
 using hooktest::CodeBuffer;
 
-const std::vector<std::uint8_t>& kRoutine = hooktest::kAddSeven;
-using hooktest::kReturn;
+const std::vector<std::uint8_t>& kRoutine = hooktest::addSevenRoutine();
+const std::vector<std::uint8_t>& kReturn = hooktest::returnRoutine();
 constexpr std::size_t kPage = 4096;
 
 class HookStatus : public ::testing::Test {

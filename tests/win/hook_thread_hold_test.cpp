@@ -18,8 +18,8 @@ namespace {
 
 using hooktest::bytesAt;
 using hooktest::CodeBuffer;
-using hooktest::kAddSeven;
-using hooktest::kReturn;
+const std::vector<std::uint8_t>& kAddSeven = hooktest::addSevenRoutine();
+const std::vector<std::uint8_t>& kReturn = hooktest::returnRoutine();
 using testbed::ImportSwap;
 
 constexpr DWORD kWaitMilliseconds = 10000;
