@@ -8,6 +8,7 @@
 
 #include "host/addresses.h"
 #include "host/compiler.h"
+#include "testbed/fault.h"
 #include "testbed/geometry_ledger.h"
 #include "testbed/host_image.h"
 
@@ -255,6 +256,10 @@ host::Geometry* FX_CDECL lockGeometry(host::Geometry* g, std::int32_t flags) {
     e->locked = true;
     e->lockFlags |= flags;
     ++e->locks;
+    if (gEngine.faults.closeAtLock &&
+        closeUntilTouched(e->positions, static_cast<std::size_t>(e->vertices) * sizeof(host::V3))) {
+        gEngine.faults.closeAtLock = false;
+    }
     return g;
 }
 

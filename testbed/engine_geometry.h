@@ -25,6 +25,9 @@ struct EngineFaults {
     int failLocks = 0;                 // the next N locks fail
     int failUnlocks = 0;               // the next N unlocks fail
     std::int32_t reportedCapacity = 0; // non-zero: material tables report this capacity
+    // The next lock of a geometry whose positions span a whole page closes those
+    // pages until touched (testbed/fault.h).
+    bool closeAtLock = false;
 };
 
 // How often each routine ran, and what it was given.

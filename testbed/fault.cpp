@@ -41,11 +41,42 @@ struct FaultRoutine {
 
 int gResolved = 0;
 bool gRaising = false;
+std::uintptr_t gClosedFirst = 0;
+std::size_t gClosedBytes = 0;
+std::uintptr_t gOpenedBy = 0;
+
+constexpr std::uintptr_t kPage = 0x1000;
+constexpr DWORD kTargetParameter = 1; // of an access violation: the address accessed
+
+// Reopens the closed pages when the access violation lies in them.
+bool openClosedPages(const EXCEPTION_RECORD& record) {
+    if (gClosedBytes == 0 || record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION ||
+        record.NumberParameters <= kTargetParameter) {
+        return false;
+    }
+    const std::uintptr_t target = record.ExceptionInformation[kTargetParameter];
+    if (target < gClosedFirst || target - gClosedFirst >= gClosedBytes) {
+        return false;
+    }
+    DWORD old = 0;
+    if (!VirtualProtect(reinterpret_cast<void*>(gClosedFirst), gClosedBytes, PAGE_READWRITE,
+                        &old)) {
+        return false;
+    }
+    gOpenedBy = target;
+    gClosedFirst = 0;
+    gClosedBytes = 0;
+    return true;
+}
 
 LONG CALLBACK resolveFault(EXCEPTION_POINTERS* info) {
     const auto address = reinterpret_cast<std::uintptr_t>(info->ExceptionRecord->ExceptionAddress);
     if (address == faultInstruction()) {
         info->ContextRecord->Eip += sizeof(FaultRoutine::storeEax);
+        ++gResolved;
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    if (openClosedPages(*info->ExceptionRecord)) {
         ++gResolved;
         return EXCEPTION_CONTINUE_EXECUTION;
     }
@@ -73,6 +104,34 @@ std::uint32_t faultEsp() {
 
 int resolvedExceptions() {
     return gResolved;
+}
+
+bool closeUntilTouched(void* first, std::size_t bytes) {
+    const auto start = reinterpret_cast<std::uintptr_t>(first);
+    const std::uintptr_t low = (start + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t high = (start + bytes) & ~(kPage - 1);
+    if (gClosedBytes != 0 || first == nullptr || high <= low) {
+        return false;
+    }
+    DWORD old = 0;
+    if (!VirtualProtect(reinterpret_cast<void*>(low), high - low, PAGE_NOACCESS, &old)) {
+        return false;
+    }
+    gClosedFirst = low;
+    gClosedBytes = high - low;
+    return true;
+}
+
+std::uintptr_t closedFirst() {
+    return gClosedFirst;
+}
+
+std::size_t closedBytes() {
+    return gClosedBytes;
+}
+
+std::uintptr_t openedBy() {
+    return gOpenedBy;
 }
 
 void installFaultRoutine() {

@@ -2,6 +2,7 @@
 // A real access violation in the game's code, with known registers, and the
 // game's own exception handler that resolves it afterwards (so a test lives on
 // to read the report).
+#include <cstddef>
 #include <cstdint>
 
 namespace testbed {
@@ -33,5 +34,18 @@ void raiseContinuable(unsigned long code, unsigned long parameterCount,
 
 // Exceptions the resolving handler continued from, of any code.
 int resolvedExceptions();
+
+// Makes the whole pages inside [first, first + bytes) unreadable until the
+// first access violation in them, which the resolving handler answers by
+// opening them again (read and write) and continuing: whatever code touched
+// them, the game's or the plug-in's, then runs on. False when the span holds
+// no whole page, or when pages are already closed.
+bool closeUntilTouched(void* first, std::size_t bytes);
+
+// The closed span, while closed; and the target of the access that opened it
+// (0 before any).
+std::uintptr_t closedFirst();
+std::size_t closedBytes();
+std::uintptr_t openedBy();
 
 } // namespace testbed

@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "testbed/fault.h"
+#include "drive.h"
 #include "host/addresses.h"
+#include "testbed/engine_geometry.h"
+#include "testbed/fault.h"
 #include "testbed/game.h"
 #include "testbed/host_image.h"
 #include "testbed/import_patch.h"
@@ -106,6 +108,50 @@ TEST_F(CrashReport, FaultsAreReportedInThePhaseOfTheFrame) {
                             hex8(kOtherUnwritable)),
               std::string::npos)
         << lines[2];
+}
+
+// A fault inside the plug-in's own mesh work: the copy's positions are
+// unreadable once it is locked. It is reported in the phase of that work, as
+// the plug-in's; once the game's handler has resolved it, the hit completes.
+TEST_F(CrashReport, AFaultDuringMeshWorkIsReportedInItsPhase) {
+    host::Vehicle* car = testbed::spawnCar({0, 0, 0});
+    testbed::world().playerVehicle = car;
+    testbed::runGameFrame(); // hooks installed, geometry layout probed
+    testbed::engine().faults.closeAtLock = true;
+    const testbed::Collision hit = drive::frontHit(car, 600.0f);
+    testbed::game().physics = [hit] { testbed::applyCollision(hit); };
+    testbed::runGameFrame();
+    testbed::game().physics = nullptr;
+
+    EXPECT_FALSE(testbed::engine().faults.closeAtLock) << "a copy with whole pages was locked";
+    ASSERT_EQ(testbed::resolvedExceptions(), 1);
+    const std::vector<std::string> lines = reportLines(tb);
+    ASSERT_EQ(lines.size(), 2u);
+    unsigned long address = 0;
+    ASSERT_EQ(std::sscanf(lines[0].c_str(), "EXCEPTION code=C0000005 address=%8lX", &address), 1)
+        << lines[0];
+    std::uintptr_t base = 0;
+    const std::string module = moduleOf(address, base);
+    EXPECT_EQ(base, reinterpret_cast<std::uintptr_t>(tb.plugin())) << "the plug-in's own code";
+    EXPECT_NE(lines[0].find(" module=" + module + " offset=" + hex8(address - base) +
+                            " phase=atomic: displace vertices access="),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[0].find(" target=" + hex8(static_cast<std::uint32_t>(testbed::openedBy())) +
+                            " ESP="),
+              std::string::npos)
+        << lines[0];
+
+    std::vector<std::string> hits;
+    for (const std::string& line : tb.logTexts()) {
+        if (line.rfind("Hit: ", 0) == 0) {
+            hits.push_back(line);
+        }
+    }
+    ASSERT_EQ(hits.size(), 1u) << "the hit went on once the pages were open again";
+    const std::size_t meshes = hits[0].find(" meshes=");
+    ASSERT_NE(meshes, std::string::npos) << hits[0];
+    EXPECT_GE(std::stoi(hits[0].substr(meshes + 8)), 1) << "the faulted mesh was dented";
 }
 
 struct RaisedCode {
