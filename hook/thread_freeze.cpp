@@ -10,7 +10,8 @@
 namespace hook {
 namespace {
 
-constexpr DWORD kThreadAccess = THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_SET_CONTEXT;
+constexpr DWORD kThreadAccess =
+    THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_SET_CONTEXT | SYNCHRONIZE;
 constexpr DWORD kSuspendFailed = static_cast<DWORD>(-1);
 // Toolhelp may fill less than the whole entry; the owner field must be there.
 constexpr DWORD kEntryWithOwner =
@@ -46,17 +47,17 @@ bool otherThreadsOfThisProcess(std::vector<DWORD>& ids) {
 } // namespace
 
 ThreadFreeze::ThreadFreeze() {
-    std::vector<DWORD> ids;
-    // No allocation once a thread is suspended: it may hold the heap lock.
+    // No allocation nor release of memory once a thread is suspended: it may
+    // hold the heap lock. The list lives as long as the freeze.
     try {
-        if (!otherThreadsOfThisProcess(ids)) {
+        if (!otherThreadsOfThisProcess(ids_)) {
             return;
         }
-        threads_.reserve(ids.size());
+        threads_.reserve(ids_.size());
     } catch (const std::bad_alloc&) {
         return;
     }
-    for (DWORD id : ids) {
+    for (DWORD id : ids_) {
         HANDLE thread = OpenThread(kThreadAccess, FALSE, id);
         if (thread == nullptr) {
             if (GetLastError() == ERROR_INVALID_PARAMETER) {
@@ -66,7 +67,13 @@ ThreadFreeze::ThreadFreeze() {
             return;
         }
         if (SuspendThread(thread) == kSuspendFailed) {
+            // A thread that ended after it was opened cannot be suspended,
+            // and needs no holding.
+            const bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
             CloseHandle(thread);
+            if (ended) {
+                continue;
+            }
             release();
             return;
         }

@@ -31,7 +31,8 @@ class ThreadFreeze {
   private:
     void release();
 
-    std::vector<void*> threads_; // thread handles, suspended once each
+    std::vector<void*> threads_;     // thread handles, suspended once each
+    std::vector<unsigned long> ids_; // as listed; freed only once the threads run again
     bool held_ = false;
 };
 

@@ -44,6 +44,20 @@ HANDLE WINAPI threadEnded(DWORD, BOOL, DWORD) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
 }
+DWORD WINAPI endAtOnce(LPVOID) {
+    return 0;
+}
+// What OpenThread gives for a thread that ends after it was opened: a handle
+// to a thread that has ended, which SuspendThread refuses.
+HANDLE WINAPI threadEndsOnceOpened(DWORD, BOOL, DWORD) {
+    HANDLE ended = CreateThread(nullptr, 0, &endAtOnce, nullptr, 0, nullptr);
+    if (ended != nullptr && WaitForSingleObject(ended, kWaitMilliseconds) != WAIT_OBJECT_0) {
+        CloseHandle(ended);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return ended;
+}
 DWORD WINAPI suspendRefused(HANDLE) {
     SetLastError(ERROR_ACCESS_DENIED);
     return kSuspendFailed;
@@ -79,6 +93,8 @@ const HoldCase kHoldCases[] = {
      reinterpret_cast<void*>(&secondSuspendRefused), MH_ERROR_MEMORY_ALLOC},
     // Control: a thread gone between listing and opening is no reason to refuse.
     {"ThreadEndedAfterListing", "OpenThread", reinterpret_cast<void*>(&threadEnded), MH_OK},
+    {"ThreadEndedAfterOpening", "OpenThread", reinterpret_cast<void*>(&threadEndsOnceOpened),
+     MH_OK},
 };
 
 // Two threads besides the test's own, each waiting for a signal to end, so

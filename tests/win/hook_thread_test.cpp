@@ -188,27 +188,49 @@ constexpr DWORD kOriginalResult = 36; // kRoutine with EAX = 5
 constexpr std::uint8_t kStartInput = 5;
 
 // A thread that keeps calling `routine` with EAX = 5 until the word its
-// parameter points to is non-zero, then exits with the last result.
+// parameter points to is non-zero, then exits with the last result. The word
+// is read before each call, so the last result comes from a call made after
+// the word was set (a call begun before might still have been hooked).
 std::vector<std::uint8_t> spinner(const std::uint8_t* routine) {
     const auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(routine));
     const auto exitThread =
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&ExitThread));
     std::vector<std::uint8_t> code = {
         0x8B, 0x4C,        0x24, 0x04,       //  0: mov ecx,[esp+4]
-        0xB8, kStartInput, 0x00, 0x00, 0x00, //  4: mov eax,5
-        0xBA, 0,           0,    0,    0,    //  9: mov edx,routine
-        0xFF, 0xD2,                          // 14: call edx
-        0x8B, 0x11,                          // 16: mov edx,[ecx]
-        0x85, 0xD2,                          // 18: test edx,edx
+        0x8B, 0x19,                          //  4: mov ebx,[ecx]
+        0xB8, kStartInput, 0x00, 0x00, 0x00, //  6: mov eax,5
+        0xBA, 0,           0,    0,    0,    // 11: mov edx,routine
+        0xFF, 0xD2,                          // 16: call edx
+        0x85, 0xDB,                          // 18: test ebx,ebx
         0x74, 0xEE,                          // 20: jz 4
         0x50,                                // 22: push eax
         0xB8, 0,           0,    0,    0,    // 23: mov eax,ExitThread
         0xFF, 0xD0,                          // 28: call eax
     };
-    std::memcpy(code.data() + 10, &at, sizeof at);
+    std::memcpy(code.data() + 12, &at, sizeof at);
     std::memcpy(code.data() + 24, &exitThread, sizeof exitThread);
     return code;
 }
+
+// Ends the spinner on every way out of a test: it reads a word on the test's
+// stack and runs code in the test's buffer.
+class SpinnerStop {
+  public:
+    SpinnerStop(volatile LONG& stop, HANDLE thread) : stop_(stop), thread_(thread) {}
+    ~SpinnerStop() {
+        InterlockedExchange(&stop_, 1);
+        if (WaitForSingleObject(thread_, kWaitMilliseconds) != WAIT_OBJECT_0) {
+            TerminateThread(thread_, 0);
+        }
+        CloseHandle(thread_);
+    }
+    SpinnerStop(const SpinnerStop&) = delete;
+    SpinnerStop& operator=(const SpinnerStop&) = delete;
+
+  private:
+    volatile LONG& stop_;
+    HANDLE thread_;
+};
 
 // A thread that is running, not parked, through the very bytes the engine
 // changes: every switch waits until the thread has stopped before writing,
@@ -223,16 +245,18 @@ TEST_F(HookThreadMove, ARunningThreadSurvivesEverySwitch) {
     HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(spin),
                                  const_cast<LONG*>(&stop), 0, nullptr);
     ASSERT_NE(thread, nullptr);
-    for (int i = 0; i < kSwitches; ++i) {
-        ASSERT_EQ(MH_EnableHook(target), MH_OK) << i;
-        ASSERT_EQ(MH_DisableHook(target), MH_OK) << i;
-    }
-    InterlockedExchange(&stop, 1);
-    ASSERT_EQ(WaitForSingleObject(thread, kWaitMilliseconds), WAIT_OBJECT_0);
     DWORD exitCode = 0;
-    GetExitCodeThread(thread, &exitCode);
+    {
+        const SpinnerStop ending(stop, thread);
+        for (int i = 0; i < kSwitches; ++i) {
+            ASSERT_EQ(MH_EnableHook(target), MH_OK) << i;
+            ASSERT_EQ(MH_DisableHook(target), MH_OK) << i;
+        }
+        InterlockedExchange(&stop, 1);
+        ASSERT_EQ(WaitForSingleObject(thread, kWaitMilliseconds), WAIT_OBJECT_0);
+        GetExitCodeThread(thread, &exitCode);
+    }
     EXPECT_EQ(exitCode, kOriginalResult) << "the routine runs unhooked after the last switch";
-    CloseHandle(thread);
     EXPECT_EQ(MH_RemoveHook(target), MH_OK);
 }
 
