@@ -2,6 +2,7 @@
 // What hit processing hands to the per-mesh deformation through the host's
 // atomic traversal.
 #include <cstdint>
+#include <exception>
 
 #include "mesh/vec.h"
 
@@ -18,6 +19,7 @@ struct HitContext {
     std::uint32_t episodeNumber = 0;
     std::uint32_t deformedMeshes = 0; // meshes the traversal deformed
     std::uint32_t visited = 0;        // atomics the traversal visited
+    std::exception_ptr failure;       // what stopped the traversal, to rethrow after it
 };
 
 } // namespace fendrix

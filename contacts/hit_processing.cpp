@@ -1,6 +1,7 @@
 #include "contacts/hit_processing.h"
 
 #include <cmath>
+#include <exception>
 
 #include "contacts/contact_capture.h"
 #include "contacts/hit_context.h"
@@ -92,6 +93,9 @@ void processHit(host::Vehicle* vehicle, bool isPlayer, bool resetRequested,
 
     phaseMarker("hit: enumerate atomics");
     game::atomics(record->renderObject, &deformAtomic, &context);
+    if (context.failure) {
+        std::rethrow_exception(context.failure); // the hit is dropped, above the game's frames
+    }
     if (context.visited == 0) {
         logLine("Geometry traversal returned no atomics; no visual deformation applied.");
     }

@@ -136,10 +136,7 @@ MeshRecord* attachCopy(host::Atomic* atomic, host::Geometry* original, TrackedVe
     return vehicle.meshes.back().get();
 }
 
-} // namespace
-
-host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
-    auto& context = *static_cast<HitContext*>(data);
+host::Atomic* deformOne(host::Atomic* atomic, HitContext& context) {
     phaseMarker("atomic: begin / inspect frame and geometry");
     ++context.visited;
     host::Frame* frame = atomic->frame;
@@ -249,6 +246,19 @@ host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
     ++context.deformedMeshes;
     phaseMarker("atomic: complete");
     return atomic;
+}
+
+} // namespace
+
+host::Atomic* FX_CDECL deformAtomic(host::Atomic* atomic, void* data) {
+    auto& context = *static_cast<HitContext*>(data);
+    try {
+        return deformOne(atomic, context);
+    } catch (...) {
+        // Nothing may unwind through the game's traversal.
+        context.failure = std::current_exception();
+        return nullptr;
+    }
 }
 
 } // namespace fendrix

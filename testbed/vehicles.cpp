@@ -161,7 +161,9 @@ const char* FX_CDECL frameName(host::Frame* frame) {
     return it == gFrameNames.end() || it->second.empty() ? nullptr : it->second.c_str();
 }
 using AtomicCallback = host::Atomic*(FX_CDECL*)(host::Atomic*, void*);
-void* FX_CDECL forAllAtomics(void* clump, AtomicCallback callback, void* data) {
+// The game's code has no unwind data that C++ exceptions could pass: one
+// thrown out of a callback ends the game, as terminate ends a test here.
+void* FX_CDECL forAllAtomics(void* clump, AtomicCallback callback, void* data) noexcept {
     const auto it = gClumpAtomics.find(clump);
     if (it != gClumpAtomics.end()) {
         const std::vector<host::Atomic*> atomics = it->second;
