@@ -750,6 +750,9 @@ std::vector<dent::Vec> followedByTheModel(const host::Geometry* clone,
     return normals;
 }
 
+// A normal's sideways part above this is a lean, far from rounding.
+constexpr float kClearLean = 1e-3f;
+
 TEST_F(DeformPipelineTest, NormalsFollowAnOrdinaryDent) {
     host::Vehicle* vehicle = oneMesh("door_lf");
     fendrix::TrackedVehicle* record = track(vehicle);
@@ -768,15 +771,26 @@ TEST_F(DeformPipelineTest, NormalsFollowAnOrdinaryDent) {
     const std::vector<dent::Vec> normals = normalsOf(clone);
     EXPECT_TRUE(sameBits(normals, followedByTheModel(clone, base, up, vec(kLocalPoint), kRadius)));
     std::size_t turned = 0;
+    std::size_t leaning = 0;
     for (std::size_t i = 0; i < normals.size(); ++i) {
         if (dentedShape[i] == base[i]) {
             EXPECT_TRUE(sameBits({normals[i]}, {up[i]})) << "vertex " << i << " did not move";
-        } else {
-            EXPECT_NEAR(dent::length(normals[i]), 1.0f, 1e-6f) << i;
-            turned += normals[i] == up[i] ? 0 : 1;
+            continue;
+        }
+        EXPECT_NEAR(dent::length(normals[i]), 1.0f, 1e-6f) << i;
+        turned += normals[i] == up[i] ? 0 : 1;
+        // Apart from the model: the plate faces +z, and on the slopes of the
+        // bowl a normal leans toward the dent's centre while still facing out.
+        EXPECT_GT(normals[i].z, 0.0f) << i;
+        if (std::hypot(normals[i].x, normals[i].y) > kClearLean) {
+            const float towardCentre = (kLocalPoint.x - base[i].x) * normals[i].x +
+                                       (kLocalPoint.y - base[i].y) * normals[i].y;
+            EXPECT_GT(towardCentre, 0.0f) << "vertex " << i << " leans away from the dent";
+            ++leaning;
         }
     }
     EXPECT_GT(turned, 0u) << "the slopes of the dent shade as slopes";
+    EXPECT_GT(leaning, 0u);
     EXPECT_GT(record->meshes.front()->dentNormals.heldBytes(), 0u);
     EXPECT_TRUE(sameBits(normalsOf(record->meshes.front()->original), up))
         << "the original is never written";

@@ -73,8 +73,15 @@ void look() {
 // The game's routines as the hooks reach them, looking first.
 std::uintptr_t gRenderwareRoutine = 0;
 std::uintptr_t gPoolsRoutine = 0;
+// Set while a case plays the game's CGame::ShutDown, which shuts its pools
+// down from inside, through the redirected call site.
+bool gNestPools = false;
 std::int32_t FX_CDECL gameShutdown() {
     look();
+    if (gNestPools) {
+        fendrix::poolsShutdownHook();
+        return kShutdownResult;
+    }
     return reinterpret_cast<IntRoutine>(host::addr::kGameShutdown)();
 }
 void FX_CDECL restartShutdown() {
@@ -316,13 +323,17 @@ void PrintTo(const ResumeCase& c, std::ostream* out) {
     *out << c.name;
 }
 
+// CGame::ShutDown as the game runs it: the pools shutdown inside.
+void gameShutdownWithPools() {
+    gNestPools = true;
+    fendrix::cgameShutdownHook();
+    gNestPools = false;
+}
+
 const ResumeCase kResumeCases[] = {
-    {"StartNewGame", {[] { fendrix::cgameShutdownHook(); }, fendrix::poolsShutdownHook}, true},
+    {"StartNewGame", {gameShutdownWithPools}, true},
     {"PoolsShutdownAlone", {fendrix::poolsShutdownHook}, true},
-    {"Quit",
-     {[] { fendrix::cgameShutdownHook(); }, fendrix::poolsShutdownHook,
-      fendrix::renderwareShutdownHook},
-     false},
+    {"Quit", {gameShutdownWithPools, fendrix::renderwareShutdownHook}, false},
     {"QuitFromTheMenu", {fendrix::renderwareShutdownHook}, false},
     {"LoadGame", {fendrix::restartShutdownHook}, false},
 };
