@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -90,7 +91,13 @@ bool BenchSession::start(const std::string& iniText) {
         return false;
     }
     // A game's gaps are game time: the plug-in's tick follows the game's clock.
-    testbed::feedTickCount(plugin);
+    // On the wall clock contact gaps would depend on the machine's speed, and a
+    // scenario or a soak seed would not play the same again.
+    if (!testbed::feedTickCount(plugin)) {
+        std::fprintf(stderr, "bench: the plug-in's GetTickCount import could not be pointed at "
+                             "the game's clock\n");
+        return false;
+    }
     // What the plug-in read, through the same reader: the reset key, and the
     // displacement limit that sets the pictures' colour scale.
     const std::string played = testbed_.gameDir() + "FendrixVC.ini";
