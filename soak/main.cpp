@@ -1,7 +1,8 @@
 // The soak: plays the real plug-in in the testbed for many frames of a random
 // game (collisions on the three paths, pushes, traffic that comes and goes,
 // repairs, the reset key, Start New Game, Load Game and a final quit) and
-// checks that nothing is lost and nothing leaks.
+// checks that the plug-in worked all along, and that nothing is lost and
+// nothing leaks.
 //   soak [--frames N] [--seed S] [--cars N]
 // Exit codes: 0 every check held; 1 a check failed (the seed replays it);
 // 2 a wrong command line.
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,37 +24,69 @@
 #include "soak/event_source.h"
 #include "testbed/geometry_ledger.h"
 #include "testbed/mesh_render.h"
+#include "testbed/plugin_allocations.h"
 #include "testbed/vehicles.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr int kMemoryFrame = 10000; // memory is compared between here and the end
-constexpr double kMemoryTolerance = 0.05;
-constexpr double kMemorySlackBytes = 4.0 * 1024 * 1024;
+constexpr int kMostCars = 200;
+// The tracking table is kept smaller than the cars in the world, so that the
+// plug-in has to let cars go to take new ones.
+constexpr unsigned kTrackedVehicles = 16;
+// What the plug-in may hold after the last shutdown beyond what it held after
+// the first one sampled: buffers it keeps for reuse may have come since.
+constexpr std::size_t kBlockSlack = 8;
+constexpr std::size_t kRegionSlack = 0;
 constexpr double kBytesPerMiB = 1024.0 * 1024.0;
 constexpr char kCrashLine[] = "EXCEPTION ";
+// The start-up's and the first frame's lines of a plug-in that works.
+constexpr char kActiveLine[] = "Active.";
+constexpr char kContactHooksLine[] = "Contact hooks active:";
 
-double privateBytes() {
+// The process's private bytes: printed only. The testbed keeps a record of
+// every geometry it ever made, so the figure grows with the game however
+// well the plug-in gives back what it took.
+std::optional<double> privateBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof counters);
+    if (!GetProcessMemoryInfo(GetCurrentProcess(),
+                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                              sizeof counters)) {
+        std::fprintf(stderr, "soak: GetProcessMemoryInfo failed (error %lu)\n", GetLastError());
+        return std::nullopt;
+    }
     return static_cast<double>(counters.PrivateUsage);
 }
+
+std::string inMiB(const std::optional<double>& bytes) {
+    if (!bytes) {
+        return "unknown";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f MiB", *bytes / kBytesPerMiB);
+    return text;
+}
+
+// What is held right after a shutdown let every car go.
+struct Held {
+    int frame = 0;
+    testbed::LiveMemory plugin;
+    std::size_t geometries = 0;
+    std::optional<double> privateBytes;
+};
 
 struct Figures {
     int failures = 0;
     int endings = 0;
     int balancedEndings = 0;
     std::size_t geometriesAtStart = 0;
-    double memoryAtMark = 0;
-    std::size_t geometriesAtMark = 0;
-    double memoryAtEnd = 0;
-    std::size_t geometriesAtEnd = 0;
-    float largestMove = 0;    // ordinary meshes, from their base
-    float largestRebuilt = 0; // panels the plug-in rebuilt, to the nearest base vertex
+    std::optional<Held> first; // the first shutdown from the sample frame on
+    std::optional<Held> last;  // the quit
+    float largestMove = 0;     // ordinary meshes, from their base
+    float largestRebuilt = 0;  // panels the plug-in rebuilt, to the nearest base vertex
     int mostCarsWithCopies = 0;
+    int mostCarsStruck = 0; // live cars hit since they were placed, at a check
     long long collisionsApplied = 0;
     double slowestFrameMs = 0;
 };
@@ -62,11 +96,24 @@ void fail(Figures& f, const std::string& what) {
     std::fprintf(stderr, "soak: FAILED: %s\n", what.c_str());
 }
 
-// Every vertex of every car against its base, and how many cars hold copies.
+bool finite(const bench::V3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// The index of the first vector that is not finite; -1 when all are.
+long firstNotFinite(const std::vector<bench::V3>& vectors) {
+    const auto bad = std::find_if_not(vectors.begin(), vectors.end(), finite);
+    return bad == vectors.end() ? -1 : static_cast<long>(bad - vectors.begin());
+}
+
+// Every vertex of every car: a finite number, and within the limit of its
+// base; how many cars hold copies, and how many were struck.
 void checkCars(const bench::BenchSession& session, Figures& f, const std::string& when) {
     const float limit = session.settings().MaxTotalDisplacement;
     int withCopies = 0;
+    int struck = 0;
     for (const auto& [name, car] : session.liveCars()) {
+        struck += car.summary.hits > 0 ? 1 : 0;
         const bench::CarMeshes now = testbed::copyCarMeshes(car.vehicle, name);
         bool copied = false;
         const std::vector<host::Atomic*> atomics = testbed::atomicsOf(car.vehicle);
@@ -77,6 +124,14 @@ void checkCars(const bench::BenchSession& session, Figures& f, const std::string
         for (std::size_t m = 0; m < now.meshes.size() && m < car.before.meshes.size(); ++m) {
             const bench::Mesh& base = car.before.meshes[m].mesh;
             const bench::Mesh& mesh = now.meshes[m].mesh;
+            const long badPosition = firstNotFinite(mesh.positions);
+            const long badNormal = firstNotFinite(mesh.normals);
+            if (badPosition >= 0 || badNormal >= 0) {
+                fail(f, when + ": " + name + " mesh " + now.meshes[m].name + " has a vertex " +
+                            (badPosition >= 0 ? "position" : "normal") + " that is not a number (" +
+                            std::to_string(badPosition >= 0 ? badPosition : badNormal) + ")");
+                continue;
+            }
             bench::CarMeshes one, oneBase;
             one.meshes.push_back(now.meshes[m]);
             oneBase.meshes.push_back(car.before.meshes[m]);
@@ -94,9 +149,73 @@ void checkCars(const bench::BenchSession& session, Figures& f, const std::string
         }
     }
     f.mostCarsWithCopies = std::max(f.mostCarsWithCopies, withCopies);
+    f.mostCarsStruck = std::max(f.mostCarsStruck, struck);
     if (withCopies > static_cast<int>(session.settings().MaxTrackedVehicles)) {
         fail(f, when + ": " + std::to_string(withCopies) +
                     " cars hold copies, more than MaxTrackedVehicles");
+    }
+}
+
+// What the plug-in held after the quit against what it held after the first
+// shutdown sampled: every car was gone at both.
+void compareHeld(Figures& f, int sampleFrame) {
+    if (!f.first) {
+        fail(f, "no Start New Game or Load Game between frame " + std::to_string(sampleFrame) +
+                    " and the quit: what the plug-in holds was not compared");
+        return;
+    }
+    if (!f.last) {
+        fail(f, "the game did not quit: what the plug-in holds was not compared");
+        return;
+    }
+    const Held& a = *f.first;
+    const Held& b = *f.last;
+    if (b.plugin.heapBlocks > a.plugin.heapBlocks + kBlockSlack) {
+        fail(f, "the plug-in's live heap blocks grew from " + std::to_string(a.plugin.heapBlocks) +
+                    " after the shutdown at frame " + std::to_string(a.frame) + " to " +
+                    std::to_string(b.plugin.heapBlocks) + " after the quit");
+    }
+    if (b.plugin.regions > a.plugin.regions + kRegionSlack) {
+        fail(f, "the plug-in's virtual memory regions grew from " +
+                    std::to_string(a.plugin.regions) + " to " + std::to_string(b.plugin.regions));
+    }
+    if (b.geometries != a.geometries) {
+        fail(f, "host geometries live after the shutdown at frame " + std::to_string(a.frame) +
+                    ": " + std::to_string(a.geometries) +
+                    "; after the quit: " + std::to_string(b.geometries));
+    }
+}
+
+// The plug-in started, installed its contact hooks and dented cars: a soak of
+// a plug-in that did nothing would pass every other check.
+void checkItWorked(bench::BenchSession& session, Figures& f) {
+    bool active = false;
+    bool hooked = false;
+    for (const std::string& line : session.testbed().logTexts()) {
+        if (line.rfind(kCrashLine, 0) == 0) {
+            fail(f, "crash report in the log: " + line);
+        }
+        active = active || line.rfind(kActiveLine, 0) == 0;
+        hooked = hooked || line.rfind(kContactHooksLine, 0) == 0;
+    }
+    if (!active) {
+        fail(f,
+             std::string("no \"") + kActiveLine + "\" line in the log: the plug-in did not start");
+    }
+    if (!hooked) {
+        fail(f, std::string("no \"") + kContactHooksLine +
+                    "\" line in the log: the contact hooks were not installed");
+    }
+    if (!(f.largestMove > 0.0f)) {
+        fail(f, "no vertex of an ordinary mesh moved at any check: nothing was dented");
+    }
+    if (f.mostCarsWithCopies == 0) {
+        fail(f, "no car held copies at any check");
+    }
+    if (f.mostCarsStruck <= static_cast<int>(session.settings().MaxTrackedVehicles)) {
+        fail(f, "at most " + std::to_string(f.mostCarsStruck) +
+                    " struck cars at a check, not more than MaxTrackedVehicles: the tracking "
+                    "table never had to let a car go");
     }
 }
 
@@ -107,7 +226,8 @@ bool parseArgs(int argc, char** argv, soak::SoakPlan& plan) {
             plan.frames = static_cast<int>(value);
         } else if (std::strcmp(argv[i], "--seed") == 0) {
             plan.seed = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-        } else if (std::strcmp(argv[i], "--cars") == 0 && value > 1 && value < 200) {
+        } else if (std::strcmp(argv[i], "--cars") == 0 &&
+                   value > static_cast<long>(kTrackedVehicles) && value < kMostCars) {
             plan.cars = static_cast<int>(value);
         } else {
             return false;
@@ -121,18 +241,26 @@ bool parseArgs(int argc, char** argv, soak::SoakPlan& plan) {
 int main(int argc, char** argv) {
     soak::SoakPlan plan;
     if (!parseArgs(argc, argv, plan)) {
-        std::fprintf(stderr, "usage: soak [--frames N] [--seed S] [--cars N]\n");
+        std::fprintf(stderr,
+                     "usage: soak [--frames N] [--seed S] [--cars N]\n"
+                     "  --cars: more than %u (the tracking table's size here), fewer than %d\n",
+                     kTrackedVehicles, kMostCars);
         return kUsageError;
     }
-    std::printf("soak: %d frames, seed %u, %d cars\n", plan.frames, plan.seed, plan.cars);
+    soak::fitToFrames(plan);
+    const int sampleFrame = soak::sampleFrame(plan);
+    std::printf("soak: %d frames, seed %u, %d cars; Start New Game every %d frames, Load Game "
+                "every %d\n",
+                plan.frames, plan.seed, plan.cars, plan.newGameEvery, plan.loadGameEvery);
 
     Figures f;
     bench::BenchSession session;
     testbed::GeometryLedger& ledger = testbed::ledger();
     const testbed::GeometryLedger::Mark start = ledger.mark();
     f.geometriesAtStart = ledger.liveCount();
+    int frame = 0;
     session.onPicture = [&](const std::string& label) { checkCars(session, f, label); };
-    session.afterEnding = [&](bench::Ending) {
+    session.afterEnding = [&](bench::Ending ending) {
         // Every car is gone with the pools: nothing the plug-in made may be left.
         ++f.endings;
         const std::string problems = ledger.problemsSince(start);
@@ -142,30 +270,42 @@ int main(int argc, char** argv) {
             fail(f, "ledger after a shutdown: " + problems + " (" +
                         std::to_string(ledger.liveCount()) + " geometries live)");
         }
+        if (ending == bench::Ending::Quit || (!f.first && frame >= sampleFrame)) {
+            Held held{frame, testbed::liveMemory(), ledger.liveCount(), privateBytes()};
+            (ending == bench::Ending::Quit ? f.last : f.first) = held;
+        }
     };
-    if (!session.start("")) {
+    const std::string ini =
+        "[Traffic]\r\nMaxTrackedVehicles=" + std::to_string(kTrackedVehicles) + "\r\n";
+    if (!session.start(ini)) {
         return 1;
     }
+    if (session.settings().MaxTrackedVehicles >= static_cast<unsigned>(plan.cars)) {
+        std::fprintf(stderr, "soak: MaxTrackedVehicles %u holds all %d cars\n",
+                     session.settings().MaxTrackedVehicles, plan.cars);
+        return 1;
+    }
+    // From before the first frame, which installs the hooks: what the plug-in
+    // holds for good is counted at both samples alike.
+    if (!testbed::watchAllocations(session.testbed().plugin())) {
+        std::fprintf(stderr, "soak: the plug-in imports no malloc, calloc or realloc to watch\n");
+        return 1;
+    }
+    testbed::trackLiveMemory();
 
     soak::EventSource source(plan);
     std::vector<bench::Event> events;
-    for (int frame = 0; frame <= plan.frames && !session.quit(); ++frame) {
+    for (; frame <= plan.frames && !session.quit(); ++frame) {
         events.clear();
         source.eventsAfter(frame, events);
         for (const bench::Event& e : events) {
             session.act(e);
-        }
-        if (frame == std::min(kMemoryFrame, plan.frames / 2)) {
-            f.memoryAtMark = privateBytes();
-            f.geometriesAtMark = ledger.liveCount();
         }
         if (session.quit()) {
             break;
         }
         if (frame + 1 == plan.frames) {
             checkCars(session, f, "the end");
-            f.memoryAtEnd = privateBytes();
-            f.geometriesAtEnd = ledger.liveCount();
         }
         const bench::FrameTime t = session.runFrame(frame + 1);
         f.collisionsApplied += t.collisions;
@@ -173,15 +313,8 @@ int main(int argc, char** argv) {
     }
     session.quitIfRunning();
 
-    for (const std::string& line : session.testbed().logTexts()) {
-        if (line.rfind(kCrashLine, 0) == 0) {
-            fail(f, "crash report in the log: " + line);
-        }
-    }
-    if (f.memoryAtEnd > f.memoryAtMark * (1.0 + kMemoryTolerance) + kMemorySlackBytes) {
-        fail(f, "process memory grew from " + std::to_string(f.memoryAtMark / kBytesPerMiB) +
-                    " MiB to " + std::to_string(f.memoryAtEnd / kBytesPerMiB) + " MiB");
-    }
+    checkItWorked(session, f);
+    compareHeld(f, sampleFrame);
 
     const soak::EventCounts& c = source.counts();
     std::printf("events: %d two-body, %d static, %d rotor collisions; %d pushes; %d cars placed, "
@@ -193,18 +326,24 @@ int main(int argc, char** argv) {
                 f.collisionsApplied, f.slowestFrameMs);
     std::printf("ledger: %d of %d shutdowns balanced; geometries live at start %zu\n",
                 f.balancedEndings, f.endings, f.geometriesAtStart);
-    std::printf("memory: %.2f MiB private, %zu geometries at frame %d; %.2f MiB, %zu geometries "
-                "at the end\n",
-                f.memoryAtMark / kBytesPerMiB, f.geometriesAtMark,
-                std::min(kMemoryFrame, plan.frames / 2), f.memoryAtEnd / kBytesPerMiB,
-                f.geometriesAtEnd);
+    const auto printHeld = [](const char* when, const std::optional<Held>& held) {
+        if (held) {
+            std::printf("held %s (frame %d): plug-in %zu heap blocks, %zu regions; %zu host "
+                        "geometries; process %s private\n",
+                        when, held->frame, held->plugin.heapBlocks, held->plugin.regions,
+                        held->geometries, inMiB(held->privateBytes).c_str());
+        }
+    };
+    printHeld("after the first shutdown sampled", f.first);
+    printHeld("after the quit", f.last);
     std::printf("largest move of an ordinary mesh's vertex: %.4f (limit %.4f); of a rebuilt "
                 "panel's: %.4f\n",
                 static_cast<double>(f.largestMove),
                 static_cast<double>(session.settings().MaxTotalDisplacement),
                 static_cast<double>(f.largestRebuilt));
-    std::printf("most cars holding copies at once: %d (MaxTrackedVehicles %u)\n",
-                f.mostCarsWithCopies, session.settings().MaxTrackedVehicles);
+    std::printf("most cars holding copies at once: %d, struck at once: %d (MaxTrackedVehicles "
+                "%u)\n",
+                f.mostCarsWithCopies, f.mostCarsStruck, session.settings().MaxTrackedVehicles);
     if (f.failures > 0) {
         std::printf("soak: %d checks failed; replay with: soak --frames %d --seed %u --cars %d\n",
                     f.failures, plan.frames, plan.seed, plan.cars);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -42,6 +43,13 @@ constexpr std::uint32_t kPartMask = 0xF;
 constexpr unsigned kRearLights[] = {2, 3};
 constexpr unsigned kLightBits = 2;
 constexpr std::uint32_t kLightMask = 0x3;
+// What the game's damage code takes off a car's health for a collision: the
+// impulse above a threshold, scaled as a handling line's collision damage
+// multiplier would. The bench stops at a floor above the point where the game
+// sets a car on fire, so a car keeps being processed however long it is hit.
+constexpr float kDamageThreshold = 25.0f;
+constexpr float kHealthPerImpulse = 0.25f;
+constexpr float kLowestHealth = 300.0f;
 
 host::V3 toHost(V3 v) {
     return {v.x, v.y, v.z};
@@ -63,6 +71,15 @@ std::uint32_t stageOf(const host::DamageState& damage, int component) {
                              ? kUpperPartFirstBit + kBitsPerPart * (component - kUpperPartFirst)
                              : kBitsPerPart * static_cast<unsigned>(component - kFirstPanel);
     return (damage.panelStatus >> bit) & kPartMask;
+}
+
+void takeHealth(host::Vehicle* vehicle, float impulse) {
+    if (vehicle == nullptr || !(impulse > kDamageThreshold)) {
+        return;
+    }
+    const float lower =
+        std::max(vehicle->health - (impulse - kDamageThreshold) * kHealthPerImpulse, kLowestHealth);
+    vehicle->health = std::min(vehicle->health, lower);
 }
 
 bool isDamageComponent(int piece) {
@@ -90,7 +107,13 @@ bool BenchSession::start(const std::string& iniText) {
         return false;
     }
     // A game's gaps are game time: the plug-in's tick follows the game's clock.
-    testbed::feedTickCount(plugin);
+    // On the wall clock contact gaps would depend on the machine's speed, and a
+    // scenario or a soak seed would not play the same again.
+    if (!testbed::feedTickCount(plugin)) {
+        std::fprintf(stderr, "bench: the plug-in's GetTickCount import could not be pointed at "
+                             "the game's clock\n");
+        return false;
+    }
     // What the plug-in read, through the same reader: the reset key, and the
     // displacement limit that sets the pictures' colour scale.
     const std::string played = testbed_.gameDir() + "FendrixVC.ini";
@@ -243,8 +266,9 @@ void BenchSession::act(const Event& event) {
         event.action);
 }
 
-// One collision as the game's physics applies it, then the game's damage code
-// on the part it struck; part retention may hold that stage back.
+// One collision as the game's physics applies it, then the game's damage code:
+// health off each body, and a stage on the part it struck, which part
+// retention may hold back.
 void BenchSession::hitNow(const Hit& hit) {
     Car* car = liveCar(hit.car);
     Car* other = hit.path == Path::TwoBody ? liveCar(hit.other) : nullptr;
@@ -268,8 +292,10 @@ void BenchSession::hitNow(const Hit& hit) {
     c.otherPiece = static_cast<std::uint8_t>(hit.otherPiece);
     testbed::applyCollision(c);
     ++car->summary.hits;
+    takeHealth(car->vehicle, hit.impulse);
     if (other != nullptr) {
         ++other->summary.hits;
+        takeHealth(other->vehicle, hit.otherImpulse);
     }
     const auto damagePart = [](Car* target, int piece, float impulse) {
         if (target == nullptr || !isDamageComponent(piece)) {
