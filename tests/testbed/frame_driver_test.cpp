@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <limits>
@@ -75,20 +76,44 @@ TEST(FrameDriver, StrongestContactOfTheFrameIsApplied) {
     EXPECT_EQ(Drive::field(d.hits()[0], "impulse"), "900.0");
 }
 
-TEST(FrameDriver, NothingIsAppliedWithoutTheGameSideData) {
+// Bit 0 of either suspend word keeps the update from running: no hit line in
+// that frame, and the same hit on the next frame, the word cleared, dents.
+// Other bits suspend nothing. The second frame repeats the first's hit inside
+// the contact gap, so a frame that wrongly dented shows only in its own count.
+struct Suspend {
+    const char* name;
+    std::uintptr_t word;
+    std::uint8_t value;
+    bool suspends;
+};
+
+void PrintTo(const Suspend& s, std::ostream* out) {
+    *out << s.name;
+}
+
+class UpdateSuspend : public testing::TestWithParam<Suspend> {};
+
+TEST_P(UpdateSuspend, NoHitLineWhileSuspendedAndOneOnTheFrameAfter) {
+    const Suspend& s = GetParam();
     Drive d;
     host::Vehicle* car = tb::spawnCar({0, 0, 0});
     tb::world().playerVehicle = car;
-    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendB, 1);
+    tb::writeValue<std::uint8_t>(s.word, s.value);
     d.frame({sideHit(car, kHit)});
-    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendB, 0);
-    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendA, 3);
-    d.frame({sideHit(car, kHit)});
-    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendA, 2); // only bit 0 suspends
+    EXPECT_EQ(d.hits().size(), s.suspends ? 0u : 1u);
+    tb::writeValue<std::uint8_t>(s.word, 0);
     d.frame({sideHit(car, kHit)});
     EXPECT_EQ(d.hits().size(), 1u);
-    EXPECT_EQ(tb::game().gameProcessCalls, 3) << "the game's routine runs every frame regardless";
+    EXPECT_EQ(tb::game().gameProcessCalls, 2) << "the game's routine runs every frame regardless";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    FrameDriver, UpdateSuspend,
+    testing::Values(Suspend{"ABit0", host::addr::kUpdateSuspendA, 3, true},
+                    Suspend{"BBit0", host::addr::kUpdateSuspendB, 1, true},
+                    Suspend{"AOtherBits", host::addr::kUpdateSuspendA, 0xFE, false},
+                    Suspend{"BOtherBits", host::addr::kUpdateSuspendB, 2, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The game-side data an update needs, and the shutdown flag, each taken away
 // in turn: the game's routine runs, nothing is captured or dented; with the
