@@ -115,9 +115,17 @@ INSTANTIATE_TEST_SUITE_P(
                     Suspend{"BOtherBits", host::addr::kUpdateSuspendB, 2, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The game's player-vehicle queries; the frame driver's update is their only
+// caller, so none means no update ran.
+int gPlayerQueries = 0;
+
+void countPlayerQueries() {
+    tb::world().duringPlayerQuery = [] { ++gPlayerQueries; };
+}
+
 // The game-side data an update needs, and the shutdown flag, each taken away
-// in turn: the game's routine runs, nothing is captured or dented; with the
-// data back, the next hit dents.
+// in turn: the game's routine runs, no update runs, nothing is captured or
+// dented; with the data back, the next hit dents.
 struct Gate {
     const char* name;
     void (*close)();
@@ -145,9 +153,11 @@ class Gates : public testing::TestWithParam<Gate> {};
 TEST_P(Gates, NoUpdateAndNoCaptureWhileClosed) {
     const Gate& gate = GetParam();
     Drive d;
+    countPlayerQueries();
     host::Vehicle* car = tb::spawnCar({0, 0, 0});
     tb::world().playerVehicle = car;
     d.frame(); // hooks installed
+    EXPECT_GT(gPlayerQueries, 0) << "an open frame runs the update";
     gate.close();
     // More vehicles than the contact queue holds: an open capture window
     // would say that the queue is full.
@@ -161,8 +171,10 @@ TEST_P(Gates, NoUpdateAndNoCaptureWhileClosed) {
         hits.push_back(sideHit(v, kHit));
     }
     const int gameCalls = tb::game().gameProcessCalls;
+    gPlayerQueries = 0;
     d.frame(hits);
     EXPECT_EQ(tb::game().gameProcessCalls, gameCalls + 1) << "the game's routine runs";
+    EXPECT_EQ(gPlayerQueries, 0) << "no update ran";
     EXPECT_TRUE(d.hits().empty());
     if (gate.captureClosed) {
         EXPECT_TRUE(d.linesStarting(kQueueFull).empty()) << "the capture window stayed closed";
@@ -170,6 +182,7 @@ TEST_P(Gates, NoUpdateAndNoCaptureWhileClosed) {
     if (gate.open != nullptr) {
         gate.open();
         d.frame({sideHit(car, kHit)});
+        EXPECT_GT(gPlayerQueries, 0) << "with the data back, the update runs";
         EXPECT_EQ(d.hits().size(), 1u) << "with the data back, the next hit dents";
     }
 }
