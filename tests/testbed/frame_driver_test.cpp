@@ -398,12 +398,18 @@ TEST_F(Traffic, OnFootTheCentreIsThePlayerCharacter) {
 }
 
 // A traffic vehicle whose contact was captured and which changes before the
-// update: each change alone keeps it from being a candidate (the control row
-// keeps it one). The change is undone after the frame.
+// update: each change alone keeps it from being a candidate (the unchanged row
+// keeps it one). A farther control car is hit in the same frame, and the
+// update takes one traffic car per frame, nearest first: a changed car wrongly
+// taken as a candidate would take that place, and the control car's hit line
+// would be missing. A change to the whole pool passes over both cars. The
+// change is undone after the frame.
+enum class Dented { TheCar, TheControl, Neither };
+
 struct TrafficFilter {
     const char* name;
     std::function<std::function<void()>(host::Vehicle*)> change; // returns the undo
-    bool applied;
+    Dented dented;
 };
 
 void PrintTo(const TrafficFilter& c, std::ostream* out) {
@@ -417,68 +423,74 @@ host::VehiclePool* gamePool() {
 const auto kUnchanged = [](host::Vehicle*) { return std::function<void()>([] {}); };
 
 const TrafficFilter kTrafficFilters[] = {
-    {"Unchanged", kUnchanged, true},
+    {"Unchanged", kUnchanged, Dented::TheCar},
     {"SlotMarkedFree",
      [](host::Vehicle* v) {
          std::uint8_t& flags = gamePool()->flags[tb::handleOf(v) >> 8];
          flags |= 0x80;
          return std::function<void()>([&flags] { flags &= 0x7F; });
      },
-     false},
+     Dented::TheControl},
     {"NotAnOrdinaryVehicle",
      [](host::Vehicle* v) {
          v->vehicleClass = 1;
          return std::function<void()>([v] { v->vehicleClass = 0; });
      },
-     false},
+     Dented::TheControl},
     {"NoRenderWareObject",
      [](host::Vehicle* v) {
          void* object = v->rwObject;
          v->rwObject = nullptr;
          return std::function<void()>([v, object] { v->rwObject = object; });
      },
-     false},
+     Dented::TheControl},
     {"NoFlagArray",
      [](host::Vehicle*) {
          std::uint8_t* flags = gamePool()->flags;
          gamePool()->flags = nullptr;
          return std::function<void()>([flags] { gamePool()->flags = flags; });
      },
-     false},
+     Dented::Neither},
     {"MoreThan10000Slots",
      [](host::Vehicle*) {
          const std::int32_t size = gamePool()->size;
          gamePool()->size = 10001;
          return std::function<void()>([size] { gamePool()->size = size; });
      },
-     false},
+     Dented::Neither},
     {"DentVanishedWithItsMass",
      [](host::Vehicle* v) {
          const float mass = v->mass;
          v->mass = 1e9f; // the captured impulse no longer makes a dent
          return std::function<void()>([v, mass] { v->mass = mass; });
      },
-     false},
+     Dented::TheControl},
 };
 
 class TrafficFilters : public testing::TestWithParam<TrafficFilter> {};
 
 TEST_P(TrafficFilters, ApplyToTheVehicleAsTheUpdateFindsIt) {
-    Drive d;
-    host::Vehicle* player = tb::spawnCar({0, 0, 0});
-    tb::world().playerVehicle = player;
+    Drive d("[Traffic]\nMaxNPCPerFrame=1\n");
+    // The player on foot at the origin: no player's car for the update to look
+    // up in a pool a row has spoiled.
+    tb::world().playerVehicle = nullptr;
     host::Vehicle* npc = tb::spawnCar({10, 0, 0});
+    host::Vehicle* control = tb::spawnCar({20, 0, 0});
     const int handle = tb::handleOf(npc);
+    const int controlHandle = tb::handleOf(control);
     std::function<void()> undo = [] {};
     tb::game().physics = [&] {
         tb::applyCollision(sideHit(npc, kHit));
-        undo = GetParam().change(npc); // after the contact was captured
+        tb::applyCollision(sideHit(control, kHit));
+        undo = GetParam().change(npc); // after the contacts were captured
     };
     tb::runGameFrame();
     tb::game().physics = nullptr;
     undo();
-    EXPECT_EQ(d.hitHandles("npc"),
-              GetParam().applied ? std::vector<int>{handle} : std::vector<int>{});
+    const Dented dented = GetParam().dented;
+    EXPECT_EQ(d.hitHandles("npc"), dented == Dented::TheCar       ? std::vector<int>{handle}
+                                   : dented == Dented::TheControl ? std::vector<int>{controlHandle}
+                                                                  : std::vector<int>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameDriver, TrafficFilters, testing::ValuesIn(kTrafficFilters),
