@@ -159,10 +159,17 @@ TEST(GameSequences, ADestroyedCarsSlotReusedIsANewCar) {
 }
 
 // Quitting from the start menu: only the RenderWare shutdown, before any
-// frame made a copy.
+// frame made a copy; the plug-in's cleanup runs around it, with nothing to
+// release.
 TEST(GameSequences, QuitFromTheMenuRunsOnlyTheRenderwareShutdown) {
     drive::Drive d;
     tb::quitFromMenu();
+    EXPECT_EQ(d.linesStarting("Lifecycle"),
+              (std::vector<std::string>{"Lifecycle: RenderWare shutdown begin; fallback cleanup.",
+                                        "Lifecycle: releasing 0 tracked vehicles.",
+                                        "Lifecycle: Fendrix cleanup complete.",
+                                        "Lifecycle: executing original RenderWare shutdown.",
+                                        "Lifecycle: original RenderWare shutdown returned."}));
     EXPECT_EQ(tb::game().gameShutdownCalls, 0);
     EXPECT_EQ(tb::game().renderwareShutdownCalls, 1);
     EXPECT_EQ(tb::ledger().problemsSince({}), "");
