@@ -398,18 +398,19 @@ TEST_F(Traffic, OnFootTheCentreIsThePlayerCharacter) {
 }
 
 // A traffic vehicle whose contact was captured and which changes before the
-// update: each change alone keeps it from being a candidate (the unchanged row
-// keeps it one). A farther control car is hit in the same frame, and the
-// update takes one traffic car per frame, nearest first: a changed car wrongly
-// taken as a candidate would take that place, and the control car's hit line
-// would be missing. A change to the whole pool passes over both cars. The
-// change is undone after the frame.
+// update (one row: before its contact): each change alone keeps it from being
+// a candidate (the unchanged row keeps it one). A farther control car is hit
+// in the same frame, and the update takes one traffic car per frame, nearest
+// first: a changed car wrongly taken as a candidate would take that place, and
+// the control car's hit line would be missing. A change to the whole pool
+// passes over both cars. The change is undone after the frame.
 enum class Dented { TheCar, TheControl, Neither };
 
 struct TrafficFilter {
     const char* name;
     std::function<std::function<void()>(host::Vehicle*)> change; // returns the undo
     Dented dented;
+    bool beforeTheContacts = false; // made before the contacts were captured
 };
 
 void PrintTo(const TrafficFilter& c, std::ostream* out) {
@@ -422,15 +423,19 @@ host::VehiclePool* gamePool() {
 
 const auto kUnchanged = [](host::Vehicle*) { return std::function<void()>([] {}); };
 
+std::function<void()> markSlotFree(host::Vehicle* v) {
+    std::uint8_t& flags = gamePool()->flags[tb::handleOf(v) >> 8];
+    flags |= 0x80;
+    return [&flags] { flags &= 0x7F; };
+}
+
 const TrafficFilter kTrafficFilters[] = {
     {"Unchanged", kUnchanged, Dented::TheCar},
-    {"SlotMarkedFree",
-     [](host::Vehicle* v) {
-         std::uint8_t& flags = gamePool()->flags[tb::handleOf(v) >> 8];
-         flags |= 0x80;
-         return std::function<void()>([&flags] { flags &= 0x7F; });
-     },
-     Dented::TheControl},
+    {"SlotMarkedFree", markSlotFree, Dented::TheControl},
+    // The game's handle of a car in a slot marked free carries the free bit,
+    // so the queue holds that handle, and only the update's own test of the
+    // flag byte keeps the car out.
+    {"SlotMarkedFreeBeforeItsContact", markSlotFree, Dented::TheControl, true},
     {"NotAnOrdinaryVehicle",
      [](host::Vehicle* v) {
          v->vehicleClass = 1;
@@ -480,9 +485,14 @@ TEST_P(TrafficFilters, ApplyToTheVehicleAsTheUpdateFindsIt) {
     const int controlHandle = tb::handleOf(control);
     std::function<void()> undo = [] {};
     tb::game().physics = [&] {
+        if (GetParam().beforeTheContacts) {
+            undo = GetParam().change(npc);
+        }
         tb::applyCollision(sideHit(npc, kHit));
         tb::applyCollision(sideHit(control, kHit));
-        undo = GetParam().change(npc); // after the contacts were captured
+        if (!GetParam().beforeTheContacts) {
+            undo = GetParam().change(npc);
+        }
     };
     tb::runGameFrame();
     tb::game().physics = nullptr;
