@@ -35,14 +35,23 @@ void FX_CDECL poolsShutdown() {
     ++gState.poolsShutdownCalls;
     leavePoolDangling();
 }
-// CGame::ShutDown deletes the pools from inside, through its own call site.
+void shutDownTheWorld() {
+    if (gState.worldShutdown) {
+        gState.worldShutdown();
+    }
+}
+
+// CGame::ShutDown deletes the world's vehicles, then the pools from inside,
+// through its own call site.
 std::int32_t FX_CDECL gameShutdown() {
     ++gState.gameShutdownCalls;
+    shutDownTheWorld();
     runPoolsShutdown();
     return gState.gameShutdownResult;
 }
 void FX_CDECL shutdownForRestart() {
     ++gState.restartShutdownCalls;
+    shutDownTheWorld();
 }
 
 // Collision routines: member convention, the callee pops its stack arguments.

@@ -47,6 +47,11 @@ struct GameState {
     CollisionSeen seen;
     // CGame::Shutdown's result, handed back to its caller.
     std::int32_t gameShutdownResult = 0x5EED;
+    // Where the game deletes the world's vehicles: inside CGame::ShutDown
+    // before it shuts the pools down, and inside ShutDownForRestart. The game
+    // sequences set it; left empty, a test that calls a routine alone still
+    // finds its cars afterwards.
+    std::function<void()> worldShutdown;
 };
 
 GameState& game();

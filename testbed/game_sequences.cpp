@@ -7,9 +7,15 @@ namespace testbed {
 
 namespace {
 
+// A shutdown routine of the game, which deletes the world's vehicles inside.
+template <typename Routine> void shutDownWithTheWorld(Routine routine) {
+    game().worldShutdown = removeAllVehicles;
+    routine();
+    game().worldShutdown = nullptr;
+}
+
 // What CGame::Initialise leaves: new, empty pools; the player on foot.
 void initialiseGame() {
-    removeAllVehicles();
     world().playerVehicle = nullptr;
     setPoolPresent(true);
 }
@@ -17,18 +23,17 @@ void initialiseGame() {
 } // namespace
 
 void startNewGame() {
-    callGameShutdown();
+    shutDownWithTheWorld(callGameShutdown);
     initialiseGame();
 }
 
 void loadGame() {
-    callShutdownForRestart();
+    shutDownWithTheWorld(callShutdownForRestart);
     initialiseGame();
 }
 
 void quitGame() {
-    callGameShutdown();
-    removeAllVehicles(); // gone with the pools
+    shutDownWithTheWorld(callGameShutdown);
     runRenderwareShutdown();
 }
 

@@ -3,13 +3,13 @@
 // them: Start New Game and Load Game while playing, and the two ways to quit.
 namespace testbed {
 
-// CGame::ShutDown (which shuts the pools down from inside), the world's
-// vehicles gone with the pools, then CGame::Initialise: frames go on after.
+// CGame::ShutDown (which deletes the world's vehicles, then shuts the pools
+// down from inside), then CGame::Initialise: frames go on after.
 void startNewGame();
-// ShutDownForRestart, the world's vehicles gone, and the game goes on.
+// ShutDownForRestart (the world's vehicles deleted inside), and the game goes on.
 void loadGame();
-// Quitting while playing: CGame::ShutDown (the vehicles go with the pools),
-// then the RenderWare shutdown. No frame follows.
+// Quitting while playing: CGame::ShutDown (the vehicles deleted, then the
+// pools), then the RenderWare shutdown. No frame follows.
 void quitGame();
 // Quitting from the start menu before any game was played: only the
 // RenderWare shutdown runs.

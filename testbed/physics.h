@@ -8,10 +8,17 @@
 
 namespace testbed {
 
-enum class CollisionPath { TwoBody, Static, Alternate };
+// Named after the host routines they call (host/addresses.h).
+enum class CollisionPath {
+    TwoBody,   // kTwoBodyContact: between two moving bodies
+    Static,    // kStaticContact: one body, the helicopter rotor-blade strike
+    Alternate, // kAlternateContact: buildings, walls, lamp posts, all that does not move
+};
 
 struct Collision {
-    CollisionPath path = CollisionPath::Static;
+    // Unless a test says otherwise, a car hitting a wall or a lamp post, not a
+    // rotor blade.
+    CollisionPath path = CollisionPath::Alternate;
     host::Vehicle* body = nullptr;  // the object the routine is called on
     host::Vehicle* other = nullptr; // the second body (two-body path)
     host::V3 point{0, 0, 0};        // world space

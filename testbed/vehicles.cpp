@@ -127,16 +127,40 @@ void releaseInstance(ModelInstance& instance) {
     instance = ModelInstance{};
 }
 
+// The pool as the game's code reaches it: through its pointer, which may be
+// null or dangle (a read then faults, as in the game).
+const host::VehiclePool& gamePool() {
+    return *readValue<const host::VehiclePool*>(addr::kVehiclePool);
+}
+
+// A handle from any pointer, as the game computes it; one outside the pool
+// gets a slot number that no lookup accepts.
+std::int32_t handleIn(const host::Vehicle* objects, const std::uint8_t* flags, std::int32_t size,
+                      const host::Vehicle* vehicle) {
+    const auto slot = static_cast<std::int32_t>(vehicle - objects);
+    if (slot < 0 || slot >= size) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(slot) << kHandleSlotShift);
+    }
+    return (slot << kHandleSlotShift) | flags[slot];
+}
+
 // The game's routines that reach vehicles (all cdecl).
 host::Vehicle* FX_CDECL vehicleByRef(std::int32_t handle) {
+    const host::VehiclePool& pool = gamePool();
     const std::int32_t slot = handle >> kHandleSlotShift;
-    if (slot < 0 || slot >= gPool.size) {
+    // Unlike the game, which checks no bounds, a slot outside the pool finds
+    // nothing: a test's handle may be any number.
+    if (slot < 0 || slot >= pool.size) {
         return nullptr;
     }
-    return gFlags[slot] == (handle & kHandleIdMask) ? &gObjects[slot] : nullptr;
+    return pool.flags[slot] == (handle & kHandleIdMask)
+               ? static_cast<host::Vehicle*>(pool.objects) + slot
+               : nullptr;
 }
 std::int32_t FX_CDECL vehicleRef(host::Vehicle* vehicle) {
-    return handleOf(vehicle);
+    const host::VehiclePool& pool = gamePool();
+    return handleIn(static_cast<const host::Vehicle*>(pool.objects), pool.flags, pool.size,
+                    vehicle);
 }
 host::Vehicle* FX_CDECL playerVehicle() {
     if (gWorld.duringPlayerQuery) {
@@ -187,13 +211,9 @@ World& world() {
 }
 
 std::int32_t handleOf(const host::Vehicle* vehicle) {
-    // The game computes a handle from any pointer; one outside the pool gets a
-    // slot number that no lookup accepts.
-    const std::int32_t slot = slotOf(vehicle);
-    if (slot < 0 || slot >= kPoolSlots) {
-        return static_cast<std::int32_t>(static_cast<std::uint32_t>(slot) << kHandleSlotShift);
-    }
-    return (slot << kHandleSlotShift) | gFlags[slot];
+    // The testbed's own view of its pool: a test may ask while the game's
+    // pointer is null or dangles.
+    return handleIn(gObjects, gFlags, kPoolSlots, vehicle);
 }
 
 host::Vehicle* spawnVehicle(const VehicleDesign& design) {

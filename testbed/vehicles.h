@@ -52,7 +52,8 @@ void removeAllVehicles();
 // What the game's repair does: full health, every part and lamp undamaged,
 // and the damage state's reset routine called through its address.
 void repairVehicle(host::Vehicle* vehicle);
-// The host handle of a vehicle, as the game computes it.
+// The host handle of a vehicle, as the game computes it, from the testbed's
+// own pool (whatever the game's pool pointer holds).
 std::int32_t handleOf(const host::Vehicle* vehicle);
 // Rebuilds the vehicle's model instance: a new clump, same parts and geometries.
 void rebuildModel(host::Vehicle* vehicle);
@@ -74,7 +75,8 @@ struct World {
 
 World& world();
 
-// Writes the pool pointer, the data words and the routines that reach vehicles.
+// Writes the pool pointer, the data words and the routines that reach vehicles
+// (those that look a vehicle or a handle up read the pool through its pointer).
 void installVehicles();
 // Clears the pool pointer (as before the game's pools exist) or sets it back.
 void setPoolPresent(bool present);

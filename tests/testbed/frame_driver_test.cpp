@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <limits>
@@ -75,24 +76,56 @@ TEST(FrameDriver, StrongestContactOfTheFrameIsApplied) {
     EXPECT_EQ(Drive::field(d.hits()[0], "impulse"), "900.0");
 }
 
-TEST(FrameDriver, NothingIsAppliedWithoutTheGameSideData) {
+// Bit 0 of either suspend word keeps the update from running: no hit line in
+// that frame, and the same hit on the next frame, the word cleared, dents.
+// Other bits suspend nothing. The second frame repeats the first's hit inside
+// the contact gap, so a frame that wrongly dented shows only in its own count.
+struct Suspend {
+    const char* name;
+    std::uintptr_t word;
+    std::uint8_t value;
+    bool suspends;
+};
+
+void PrintTo(const Suspend& s, std::ostream* out) {
+    *out << s.name;
+}
+
+class UpdateSuspend : public testing::TestWithParam<Suspend> {};
+
+TEST_P(UpdateSuspend, NoHitLineWhileSuspendedAndOneOnTheFrameAfter) {
+    const Suspend& s = GetParam();
     Drive d;
     host::Vehicle* car = tb::spawnCar({0, 0, 0});
     tb::world().playerVehicle = car;
-    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendB, 1);
+    tb::writeValue<std::uint8_t>(s.word, s.value);
     d.frame({sideHit(car, kHit)});
-    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendB, 0);
-    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendA, 3);
-    d.frame({sideHit(car, kHit)});
-    tb::writeValue<std::uint8_t>(host::addr::kUpdateSuspendA, 2); // only bit 0 suspends
+    EXPECT_EQ(d.hits().size(), s.suspends ? 0u : 1u);
+    tb::writeValue<std::uint8_t>(s.word, 0);
     d.frame({sideHit(car, kHit)});
     EXPECT_EQ(d.hits().size(), 1u);
-    EXPECT_EQ(tb::game().gameProcessCalls, 3) << "the game's routine runs every frame regardless";
+    EXPECT_EQ(tb::game().gameProcessCalls, 2) << "the game's routine runs every frame regardless";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FrameDriver, UpdateSuspend,
+    testing::Values(Suspend{"ABit0", host::addr::kUpdateSuspendA, 3, true},
+                    Suspend{"BBit0", host::addr::kUpdateSuspendB, 1, true},
+                    Suspend{"AOtherBits", host::addr::kUpdateSuspendA, 0xFE, false},
+                    Suspend{"BOtherBits", host::addr::kUpdateSuspendB, 2, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The game's player-vehicle queries; the frame driver's update is their only
+// caller, so none means no update ran.
+int gPlayerQueries = 0;
+
+void countPlayerQueries() {
+    tb::world().duringPlayerQuery = [] { ++gPlayerQueries; };
 }
 
 // The game-side data an update needs, and the shutdown flag, each taken away
-// in turn: the game's routine runs, nothing is captured or dented; with the
-// data back, the next hit dents.
+// in turn: the game's routine runs, no update runs, nothing is captured or
+// dented; with the data back, the next hit dents.
 struct Gate {
     const char* name;
     void (*close)();
@@ -120,9 +153,11 @@ class Gates : public testing::TestWithParam<Gate> {};
 TEST_P(Gates, NoUpdateAndNoCaptureWhileClosed) {
     const Gate& gate = GetParam();
     Drive d;
+    countPlayerQueries();
     host::Vehicle* car = tb::spawnCar({0, 0, 0});
     tb::world().playerVehicle = car;
     d.frame(); // hooks installed
+    EXPECT_GT(gPlayerQueries, 0) << "an open frame runs the update";
     gate.close();
     // More vehicles than the contact queue holds: an open capture window
     // would say that the queue is full.
@@ -136,8 +171,10 @@ TEST_P(Gates, NoUpdateAndNoCaptureWhileClosed) {
         hits.push_back(sideHit(v, kHit));
     }
     const int gameCalls = tb::game().gameProcessCalls;
+    gPlayerQueries = 0;
     d.frame(hits);
     EXPECT_EQ(tb::game().gameProcessCalls, gameCalls + 1) << "the game's routine runs";
+    EXPECT_EQ(gPlayerQueries, 0) << "no update ran";
     EXPECT_TRUE(d.hits().empty());
     if (gate.captureClosed) {
         EXPECT_TRUE(d.linesStarting(kQueueFull).empty()) << "the capture window stayed closed";
@@ -145,6 +182,7 @@ TEST_P(Gates, NoUpdateAndNoCaptureWhileClosed) {
     if (gate.open != nullptr) {
         gate.open();
         d.frame({sideHit(car, kHit)});
+        EXPECT_GT(gPlayerQueries, 0) << "with the data back, the update runs";
         EXPECT_EQ(d.hits().size(), 1u) << "with the data back, the next hit dents";
     }
 }
@@ -360,12 +398,19 @@ TEST_F(Traffic, OnFootTheCentreIsThePlayerCharacter) {
 }
 
 // A traffic vehicle whose contact was captured and which changes before the
-// update: each change alone keeps it from being a candidate (the control row
-// keeps it one). The change is undone after the frame.
+// update (one row: before its contact): each change alone keeps it from being
+// a candidate (the unchanged row keeps it one). A farther control car is hit
+// in the same frame, and the update takes one traffic car per frame, nearest
+// first: a changed car wrongly taken as a candidate would take that place, and
+// the control car's hit line would be missing. A change to the whole pool
+// passes over both cars. The change is undone after the frame.
+enum class Dented { TheCar, TheControl, Neither };
+
 struct TrafficFilter {
     const char* name;
     std::function<std::function<void()>(host::Vehicle*)> change; // returns the undo
-    bool applied;
+    Dented dented;
+    bool beforeTheContacts = false; // made before the contacts were captured
 };
 
 void PrintTo(const TrafficFilter& c, std::ostream* out) {
@@ -378,69 +423,84 @@ host::VehiclePool* gamePool() {
 
 const auto kUnchanged = [](host::Vehicle*) { return std::function<void()>([] {}); };
 
+std::function<void()> markSlotFree(host::Vehicle* v) {
+    std::uint8_t& flags = gamePool()->flags[tb::handleOf(v) >> 8];
+    flags |= 0x80;
+    return [&flags] { flags &= 0x7F; };
+}
+
 const TrafficFilter kTrafficFilters[] = {
-    {"Unchanged", kUnchanged, true},
-    {"SlotMarkedFree",
-     [](host::Vehicle* v) {
-         std::uint8_t& flags = gamePool()->flags[tb::handleOf(v) >> 8];
-         flags |= 0x80;
-         return std::function<void()>([&flags] { flags &= 0x7F; });
-     },
-     false},
+    {"Unchanged", kUnchanged, Dented::TheCar},
+    {"SlotMarkedFree", markSlotFree, Dented::TheControl},
+    // The game's handle of a car in a slot marked free carries the free bit,
+    // so the queue holds that handle, and only the update's own test of the
+    // flag byte keeps the car out.
+    {"SlotMarkedFreeBeforeItsContact", markSlotFree, Dented::TheControl, true},
     {"NotAnOrdinaryVehicle",
      [](host::Vehicle* v) {
          v->vehicleClass = 1;
          return std::function<void()>([v] { v->vehicleClass = 0; });
      },
-     false},
+     Dented::TheControl},
     {"NoRenderWareObject",
      [](host::Vehicle* v) {
          void* object = v->rwObject;
          v->rwObject = nullptr;
          return std::function<void()>([v, object] { v->rwObject = object; });
      },
-     false},
+     Dented::TheControl},
     {"NoFlagArray",
      [](host::Vehicle*) {
          std::uint8_t* flags = gamePool()->flags;
          gamePool()->flags = nullptr;
          return std::function<void()>([flags] { gamePool()->flags = flags; });
      },
-     false},
+     Dented::Neither},
     {"MoreThan10000Slots",
      [](host::Vehicle*) {
          const std::int32_t size = gamePool()->size;
          gamePool()->size = 10001;
          return std::function<void()>([size] { gamePool()->size = size; });
      },
-     false},
+     Dented::Neither},
     {"DentVanishedWithItsMass",
      [](host::Vehicle* v) {
          const float mass = v->mass;
          v->mass = 1e9f; // the captured impulse no longer makes a dent
          return std::function<void()>([v, mass] { v->mass = mass; });
      },
-     false},
+     Dented::TheControl},
 };
 
 class TrafficFilters : public testing::TestWithParam<TrafficFilter> {};
 
 TEST_P(TrafficFilters, ApplyToTheVehicleAsTheUpdateFindsIt) {
-    Drive d;
-    host::Vehicle* player = tb::spawnCar({0, 0, 0});
-    tb::world().playerVehicle = player;
+    Drive d("[Traffic]\nMaxNPCPerFrame=1\n");
+    // The player on foot at the origin: no player's car for the update to look
+    // up in a pool a row has spoiled.
+    tb::world().playerVehicle = nullptr;
     host::Vehicle* npc = tb::spawnCar({10, 0, 0});
+    host::Vehicle* control = tb::spawnCar({20, 0, 0});
     const int handle = tb::handleOf(npc);
+    const int controlHandle = tb::handleOf(control);
     std::function<void()> undo = [] {};
     tb::game().physics = [&] {
+        if (GetParam().beforeTheContacts) {
+            undo = GetParam().change(npc);
+        }
         tb::applyCollision(sideHit(npc, kHit));
-        undo = GetParam().change(npc); // after the contact was captured
+        tb::applyCollision(sideHit(control, kHit));
+        if (!GetParam().beforeTheContacts) {
+            undo = GetParam().change(npc);
+        }
     };
     tb::runGameFrame();
     tb::game().physics = nullptr;
     undo();
-    EXPECT_EQ(d.hitHandles("npc"),
-              GetParam().applied ? std::vector<int>{handle} : std::vector<int>{});
+    const Dented dented = GetParam().dented;
+    EXPECT_EQ(d.hitHandles("npc"), dented == Dented::TheCar       ? std::vector<int>{handle}
+                                   : dented == Dented::TheControl ? std::vector<int>{controlHandle}
+                                                                  : std::vector<int>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameDriver, TrafficFilters, testing::ValuesIn(kTrafficFilters),

@@ -17,9 +17,31 @@ namespace tb = testbed;
 
 constexpr float kHardHit = 900.0f;
 constexpr char kResumed[] = "Lifecycle: new game after shutdown; deformation resumed.";
+constexpr char kQueueFull[] = "Contact queue full: excess impacts skipped for this frame.";
 
 int countOf(const std::vector<std::string>& lines, const std::string& text) {
     return static_cast<int>(std::count(lines.begin(), lines.end(), text));
+}
+
+// The game's player-vehicle queries; the frame driver's update is their only
+// caller, so none means no update ran.
+int gPlayerQueries = 0;
+
+void countPlayerQueries() {
+    tb::world().duringPlayerQuery = [] { ++gPlayerQueries; };
+}
+
+int collisionCalls() {
+    const tb::GameState& g = tb::game();
+    return g.twoBodyCalls + g.staticCalls + g.alternateCalls;
+}
+
+// The hit line of a car's first dent: episode 1, which any new car's line
+// says, and meshes of its own dented.
+void expectFirstDent(const std::string& hit) {
+    EXPECT_EQ(drive::Drive::field(hit, "episode"), "1") << hit;
+    EXPECT_NE(drive::Drive::field(hit, "meshes"), "0") << hit;
+    EXPECT_NE(drive::Drive::field(hit, "meshes"), "") << hit;
 }
 
 // The player in a fresh car after the game (re)started, and one hard hit on it.
@@ -56,7 +78,7 @@ TEST_P(AfterRestart, TheNewSessionDentsAndTheOldOneLeftNothing) {
     driveAndHit(d);
     const std::vector<std::string> hits = d.hits();
     ASSERT_EQ(hits.size(), 2u) << "a hit after the restart dents again";
-    EXPECT_EQ(drive::Drive::field(hits[1], "episode"), "1") << "episodes count from 1 again";
+    expectFirstDent(hits[1]);
     EXPECT_EQ(countOf(d.tb.logTexts(), kResumed), s.resumedLines);
     tb::quitGame();
     EXPECT_EQ(tb::ledger().problemsSince(start), "");
@@ -101,7 +123,9 @@ TEST(GameSequences, QuitWhilePlayingReleasesEverythingOnce) {
 // or updated, while the game's own routines still run.
 TEST(GameSequences, AFrameAfterTheQuitCapturesAndUpdatesNothing) {
     drive::Drive d;
+    countPlayerQueries();
     driveAndHit(d);
+    EXPECT_GT(gPlayerQueries, 0) << "a frame while playing runs the update";
     tb::quitGame();
     tb::setPoolPresent(true);
     host::Vehicle* car = tb::spawnCar({0, 0, 0});
@@ -110,11 +134,25 @@ TEST(GameSequences, AFrameAfterTheQuitCapturesAndUpdatesNothing) {
     for (const host::Atomic* atomic : tb::atomicsOf(car)) {
         shown.push_back(atomic->geometry);
     }
-    const int calls = tb::game().alternateCalls + tb::game().staticCalls;
-    d.frame({drive::sideHit(car, kHardHit)});
+    // More vehicles than the contact queue holds: an open capture window
+    // would say that the queue is full.
+    std::vector<tb::Collision> hits = {drive::sideHit(car, kHardHit)};
+    for (int i = 0; i < 260; ++i) {
+        tb::VehicleDesign design;
+        design.position = {static_cast<float>(i % 20) * 5.0f,
+                           10.0f + static_cast<float>(i / 20) * 5.0f, 0};
+        host::Vehicle* v = tb::spawnVehicle(design);
+        ASSERT_NE(v, nullptr);
+        hits.push_back(drive::sideHit(v, kHardHit));
+    }
+    const int calls = collisionCalls();
+    gPlayerQueries = 0;
+    d.frame(hits);
     EXPECT_EQ(d.hits().size(), 1u) << "only the hit before the quit";
-    EXPECT_EQ(tb::game().alternateCalls + tb::game().staticCalls, calls + 1)
+    EXPECT_EQ(collisionCalls(), calls + static_cast<int>(hits.size()))
         << "the game's collision routine ran";
+    EXPECT_EQ(gPlayerQueries, 0) << "no update ran";
+    EXPECT_TRUE(d.linesStarting(kQueueFull).empty()) << "nothing was captured";
     for (std::size_t i = 0; i < shown.size(); ++i) {
         EXPECT_EQ(tb::atomicsOf(car)[i]->geometry, shown[i]) << "no copy was made";
     }
@@ -140,20 +178,28 @@ TEST(GameSequences, ADestroyedCarsSlotReusedIsANewCar) {
     const std::int32_t newHandle = tb::handleOf(newcomer);
     ASSERT_NE(newHandle, oldHandle);
     d.frame(); // the sweep finds the old handle gone
+    EXPECT_EQ(tb::ledger().problemsSince(start), "") << "the old car's copies went with the sweep";
     d.frame({drive::sideHit(newcomer, kHardHit)});
     const std::vector<int> handles = d.hitHandles("npc");
     ASSERT_EQ(handles, (std::vector<int>{oldHandle, newHandle}));
-    EXPECT_EQ(drive::Drive::field(d.hits().back(), "episode"), "1");
+    expectFirstDent(d.hits().back());
 
     tb::quitGame();
     EXPECT_EQ(tb::ledger().problemsSince(start), "") << "the old car's copies were released";
 }
 
 // Quitting from the start menu: only the RenderWare shutdown, before any
-// frame made a copy.
+// frame made a copy; the plug-in's cleanup runs around it, with nothing to
+// release.
 TEST(GameSequences, QuitFromTheMenuRunsOnlyTheRenderwareShutdown) {
     drive::Drive d;
     tb::quitFromMenu();
+    EXPECT_EQ(d.linesStarting("Lifecycle"),
+              (std::vector<std::string>{"Lifecycle: RenderWare shutdown begin; fallback cleanup.",
+                                        "Lifecycle: releasing 0 tracked vehicles.",
+                                        "Lifecycle: Fendrix cleanup complete.",
+                                        "Lifecycle: executing original RenderWare shutdown.",
+                                        "Lifecycle: original RenderWare shutdown returned."}));
     EXPECT_EQ(tb::game().gameShutdownCalls, 0);
     EXPECT_EQ(tb::game().renderwareShutdownCalls, 1);
     EXPECT_EQ(tb::ledger().problemsSince({}), "");
