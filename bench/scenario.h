@@ -18,7 +18,7 @@ namespace bench {
 enum class Path {
     TwoBody, // two moving bodies
     Static,  // a body and the static world
-    Rotor,   // a rotor strike (the game's alternate routine)
+    Rotor,   // a helicopter's rotor-blade strike
 };
 
 // An INI key set by the scenario, as if written in the plug-in's INI.

@@ -313,7 +313,8 @@ std::function<void()> strike(const PileUp& pile, float impulse) {
             host::ColPoint point = b.point;
             float given = 0.0f;
             tb::game().collision.impulseA = impulse;
-            tb::callStaticContact(b.vehicle, &point, &given);
+            // The routine the game uses for a crash into the world.
+            tb::callAlternateContact(b.vehicle, nullptr, &point, &given, 1, 2);
         }
     };
 }
@@ -525,13 +526,13 @@ int main(int argc, char** argv) {
     printFrame(idleTraffic, &kIdleTargetUs);
 
     // 3. The same pool; every one of the 100 vehicles in range gets a contact
-    //    in every frame (the game's physics calls the static collision routine).
+    //    in every frame (the game's physics calls its static-world routine).
     const std::vector<Body> nearBodies = bodiesOf(nearCars);
     const auto contacts = [&nearBodies] {
         for (const Body& b : nearBodies) {
             host::ColPoint point = b.point;
             float impulse = 0.0f;
-            tb::callStaticContact(b.vehicle, &point, &impulse);
+            tb::callAlternateContact(b.vehicle, nullptr, &point, &impulse, 1, 2);
         }
     };
     // The first such frame: every contact opens an episode; the first
@@ -585,13 +586,13 @@ int main(int argc, char** argv) {
     host::Vehicle* boat = tb::spawnVehicle(boatSpec);
     const host::ColPoint boatPoint = sidePoint(boat);
     const CallCase cases[] = {
-        {"static, one vehicle (queue merge)",
+        {"rotor strike, one vehicle (queue merge)",
          [&](int) {
              host::ColPoint point = farCar0Point;
              float impulse = 0.0f;
              tb::callStaticContact(farCar0, &point, &impulse);
          }},
-        {"static, 100 vehicles in turn (queue of 100)",
+        {"rotor strike, 100 vehicles in turn (queue of 100)",
          [&](int i) {
              const Body& b = farBodies[static_cast<std::size_t>(i) % farBodies.size()];
              host::ColPoint point = b.point;
@@ -608,14 +609,14 @@ int main(int argc, char** argv) {
              tb::callTwoBodyContact(b.vehicle, o.vehicle, &point, &impulse, &otherImpulse);
          },
          2},
-        {"alternate, 100 vehicles in turn",
+        {"static world, 100 vehicles in turn",
          [&](int i) {
              const Body& b = farBodies[static_cast<std::size_t>(i) % farBodies.size()];
              host::ColPoint point = b.point;
              float impulse = 0.0f;
              tb::callAlternateContact(b.vehicle, nullptr, &point, &impulse, 1, 2);
          }},
-        {"static, rejected by class",
+        {"rotor strike, rejected by class",
          [&](int) {
              host::ColPoint point = boatPoint;
              float impulse = 0.0f;
