@@ -90,4 +90,37 @@ class Drive {
     HMODULE plugin = nullptr;
 };
 
+// The game's player-vehicle queries since countPlayerQueries; the frame
+// driver's update is their only caller, so none means no update ran.
+inline int& playerQueries() {
+    static int count = 0;
+    return count;
+}
+
+inline void countPlayerQueries() {
+    playerQueries() = 0;
+    testbed::world().duringPlayerQuery = [] { ++playerQueries(); };
+}
+
+// More vehicles than the contact queue holds.
+inline constexpr std::size_t kVehiclesBeyondTheQueue = 260;
+
+// A hit on the car, and one on each of kVehiclesBeyondTheQueue new vehicles in
+// rows beside it: with the capture window open the queue overflows and says
+// so. Fewer when the pool is full.
+inline std::vector<testbed::Collision> hitsBeyondTheQueue(host::Vehicle* car, float impulse) {
+    std::vector<testbed::Collision> hits = {sideHit(car, impulse)};
+    for (std::size_t i = 0; i < kVehiclesBeyondTheQueue; ++i) {
+        testbed::VehicleDesign design;
+        design.position = {static_cast<float>(i % 20) * 5.0f,
+                           10.0f + static_cast<float>(i / 20) * 5.0f, 0};
+        host::Vehicle* v = testbed::spawnVehicle(design);
+        if (v == nullptr) {
+            break;
+        }
+        hits.push_back(sideHit(v, impulse));
+    }
+    return hits;
+}
+
 } // namespace drive

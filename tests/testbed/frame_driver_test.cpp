@@ -115,14 +115,6 @@ INSTANTIATE_TEST_SUITE_P(
                     Suspend{"BOtherBits", host::addr::kUpdateSuspendB, 2, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The game's player-vehicle queries; the frame driver's update is their only
-// caller, so none means no update ran.
-int gPlayerQueries = 0;
-
-void countPlayerQueries() {
-    tb::world().duringPlayerQuery = [] { ++gPlayerQueries; };
-}
-
 // The game-side data an update needs, and the shutdown flag, each taken away
 // in turn: the game's routine runs, no update runs, nothing is captured or
 // dented; with the data back, the next hit dents.
@@ -153,28 +145,19 @@ class Gates : public testing::TestWithParam<Gate> {};
 TEST_P(Gates, NoUpdateAndNoCaptureWhileClosed) {
     const Gate& gate = GetParam();
     Drive d;
-    countPlayerQueries();
+    drive::countPlayerQueries();
     host::Vehicle* car = tb::spawnCar({0, 0, 0});
     tb::world().playerVehicle = car;
     d.frame(); // hooks installed
-    EXPECT_GT(gPlayerQueries, 0) << "an open frame runs the update";
+    EXPECT_GT(drive::playerQueries(), 0) << "an open frame runs the update";
     gate.close();
-    // More vehicles than the contact queue holds: an open capture window
-    // would say that the queue is full.
-    std::vector<tb::Collision> hits = {sideHit(car, kHit)};
-    for (int i = 0; i < 260; ++i) {
-        tb::VehicleDesign design;
-        design.position = {static_cast<float>(i % 20) * 5.0f,
-                           10.0f + static_cast<float>(i / 20) * 5.0f, 0};
-        host::Vehicle* v = tb::spawnVehicle(design);
-        ASSERT_NE(v, nullptr);
-        hits.push_back(sideHit(v, kHit));
-    }
+    const std::vector<tb::Collision> hits = drive::hitsBeyondTheQueue(car, kHit);
+    ASSERT_EQ(hits.size(), drive::kVehiclesBeyondTheQueue + 1);
     const int gameCalls = tb::game().gameProcessCalls;
-    gPlayerQueries = 0;
+    drive::countPlayerQueries();
     d.frame(hits);
     EXPECT_EQ(tb::game().gameProcessCalls, gameCalls + 1) << "the game's routine runs";
-    EXPECT_EQ(gPlayerQueries, 0) << "no update ran";
+    EXPECT_EQ(drive::playerQueries(), 0) << "no update ran";
     EXPECT_TRUE(d.hits().empty());
     if (gate.captureClosed) {
         EXPECT_TRUE(d.linesStarting(kQueueFull).empty()) << "the capture window stayed closed";
@@ -182,7 +165,7 @@ TEST_P(Gates, NoUpdateAndNoCaptureWhileClosed) {
     if (gate.open != nullptr) {
         gate.open();
         d.frame({sideHit(car, kHit)});
-        EXPECT_GT(gPlayerQueries, 0) << "with the data back, the update runs";
+        EXPECT_GT(drive::playerQueries(), 0) << "with the data back, the update runs";
         EXPECT_EQ(d.hits().size(), 1u) << "with the data back, the next hit dents";
     }
 }

@@ -23,14 +23,6 @@ int countOf(const std::vector<std::string>& lines, const std::string& text) {
     return static_cast<int>(std::count(lines.begin(), lines.end(), text));
 }
 
-// The game's player-vehicle queries; the frame driver's update is their only
-// caller, so none means no update ran.
-int gPlayerQueries = 0;
-
-void countPlayerQueries() {
-    tb::world().duringPlayerQuery = [] { ++gPlayerQueries; };
-}
-
 int collisionCalls() {
     const tb::GameState& g = tb::game();
     return g.twoBodyCalls + g.staticCalls + g.alternateCalls;
@@ -123,9 +115,9 @@ TEST(GameSequences, QuitWhilePlayingReleasesEverythingOnce) {
 // or updated, while the game's own routines still run.
 TEST(GameSequences, AFrameAfterTheQuitCapturesAndUpdatesNothing) {
     drive::Drive d;
-    countPlayerQueries();
+    drive::countPlayerQueries();
     driveAndHit(d);
-    EXPECT_GT(gPlayerQueries, 0) << "a frame while playing runs the update";
+    EXPECT_GT(drive::playerQueries(), 0) << "a frame while playing runs the update";
     tb::quitGame();
     tb::setPoolPresent(true);
     host::Vehicle* car = tb::spawnCar({0, 0, 0});
@@ -134,24 +126,15 @@ TEST(GameSequences, AFrameAfterTheQuitCapturesAndUpdatesNothing) {
     for (const host::Atomic* atomic : tb::atomicsOf(car)) {
         shown.push_back(atomic->geometry);
     }
-    // More vehicles than the contact queue holds: an open capture window
-    // would say that the queue is full.
-    std::vector<tb::Collision> hits = {drive::sideHit(car, kHardHit)};
-    for (int i = 0; i < 260; ++i) {
-        tb::VehicleDesign design;
-        design.position = {static_cast<float>(i % 20) * 5.0f,
-                           10.0f + static_cast<float>(i / 20) * 5.0f, 0};
-        host::Vehicle* v = tb::spawnVehicle(design);
-        ASSERT_NE(v, nullptr);
-        hits.push_back(drive::sideHit(v, kHardHit));
-    }
+    const std::vector<tb::Collision> hits = drive::hitsBeyondTheQueue(car, kHardHit);
+    ASSERT_EQ(hits.size(), drive::kVehiclesBeyondTheQueue + 1);
     const int calls = collisionCalls();
-    gPlayerQueries = 0;
+    drive::countPlayerQueries();
     d.frame(hits);
     EXPECT_EQ(d.hits().size(), 1u) << "only the hit before the quit";
     EXPECT_EQ(collisionCalls(), calls + static_cast<int>(hits.size()))
         << "the game's collision routine ran";
-    EXPECT_EQ(gPlayerQueries, 0) << "no update ran";
+    EXPECT_EQ(drive::playerQueries(), 0) << "no update ran";
     EXPECT_TRUE(d.linesStarting(kQueueFull).empty()) << "nothing was captured";
     for (std::size_t i = 0; i < shown.size(); ++i) {
         EXPECT_EQ(tb::atomicsOf(car)[i]->geometry, shown[i]) << "no copy was made";
