@@ -154,6 +154,10 @@ BOOL WINAPI watchedVirtualFree(LPVOID address, SIZE_T size, DWORD type) {
     return freed;
 }
 
+bool watchingAllocations() {
+    return gMalloc != nullptr || gCalloc != nullptr || gRealloc != nullptr;
+}
+
 template <typename Fn>
 void route(HMODULE module, const char* dll, const char* name, Fn& real, Fn replacement) {
     real =
@@ -164,7 +168,7 @@ void route(HMODULE module, const char* dll, const char* name, Fn& real, Fn repla
 
 bool watchAllocations(HMODULE module) {
     if (module == gWatched) {
-        return gMalloc != nullptr || gCalloc != nullptr || gRealloc != nullptr;
+        return watchingAllocations();
     }
     gWatched = module;
     route(module, "msvcrt.dll", "malloc", gMalloc, &watchedMalloc);
@@ -174,7 +178,7 @@ bool watchAllocations(HMODULE module) {
     route(module, "msvcrt.dll", "_strdup", gStrdup, &watchedStrdup);
     route(module, "KERNEL32.dll", "VirtualAlloc", gVirtualAlloc, &watchedVirtualAlloc);
     route(module, "KERNEL32.dll", "VirtualFree", gVirtualFree, &watchedVirtualFree);
-    return gMalloc != nullptr || gCalloc != nullptr || gRealloc != nullptr;
+    return watchingAllocations();
 }
 
 std::size_t allocationCount() {

@@ -211,7 +211,7 @@ TEST(SoakEvents, TwoBodyHitsLandBetweenNeighboursThatDoNotOverlap) {
         plan.cars = 25; // one car without a partner
         soak::EventSource source(plan);
         std::map<std::string, Stand> stands;
-        std::map<std::string, Stand> gone; // by frame, the cars destroyed in it
+        std::map<std::string, Stand> gone; // the car destroyed just before, whose place comes next
         int twoBody = 0;
         int replaced = 0;
         for (const bench::Event& e : play(plan, source)) {
