@@ -1,5 +1,7 @@
 #include "contacts/tracking_table.h"
 
+#include <new>
+
 #include "host/game.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
@@ -8,10 +10,12 @@ namespace fendrix {
 
 TrackingTable* trackingTable = nullptr;
 
-void createTrackingTable() {
+bool createTrackingTable() {
     if (trackingTable == nullptr) {
-        trackingTable = new TrackingTable();
+        // Made in the loader's thread: a failure must not throw into it.
+        trackingTable = new (std::nothrow) TrackingTable();
     }
+    return trackingTable != nullptr;
 }
 
 TrackedVehicle* findTracked(const host::Vehicle* vehicle) {

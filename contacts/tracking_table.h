@@ -18,7 +18,8 @@ struct TrackingTable {
 
 // Created by start-up once the host checks pass; lives until the process ends.
 extern TrackingTable* trackingTable;
-void createTrackingTable();
+// False when the table could not be allocated (it stays null).
+bool createTrackingTable();
 
 // Records younger than this (ms since their last contact) are never evicted.
 inline constexpr std::uint32_t kMinEvictionAge = 1000;

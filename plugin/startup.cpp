@@ -33,6 +33,7 @@ constexpr char kActive[] =
     "Active. Player first; nearby NPCs according to Traffic settings. F7 restores player "
     "geometry. Physical collision remains stock in this VC port.";
 constexpr char kNotInstalled[] = "Could not install process hook; no deformation enabled.";
+constexpr char kNoTable[] = "Allocation failed: no deformation enabled.";
 
 PluginPaths gPaths;
 
@@ -112,7 +113,10 @@ void startup(void* module) {
         reportJumpTarget(changed);
         return;
     }
-    createTrackingTable();
+    if (!createTrackingTable()) {
+        logLine(kNoTable); // no call is redirected: nothing of the plug-in runs
+        return;
+    }
 
     bool redirected = true;
     for (const Redirection& r : kRedirections) {
