@@ -127,8 +127,13 @@ bool failProtectionAt(HMODULE module, std::uintptr_t address) {
     if (gRealProtect != nullptr) {
         return true;
     }
-    gRealProtect = reinterpret_cast<VirtualProtectFn>(patchImport(
-        module, "KERNEL32.dll", "VirtualProtect", reinterpret_cast<void*>(&refusingProtect)));
+    // When `module` is this program, the patch's own VirtualProtect (putting
+    // the slot's protection back) already lands in refusingProtect, which must
+    // then have somewhere to forward to.
+    gRealProtect = &VirtualProtect;
+    void* previous = patchImport(module, "KERNEL32.dll", "VirtualProtect",
+                                 reinterpret_cast<void*>(&refusingProtect));
+    gRealProtect = reinterpret_cast<VirtualProtectFn>(previous);
     return gRealProtect != nullptr;
 }
 

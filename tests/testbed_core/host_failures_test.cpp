@@ -94,7 +94,8 @@ DWORD WINAPI unterminatedGetModuleFileName(HMODULE, LPSTR name, DWORD size) {
     return size;
 }
 
-Injection failingImport(const char* function, void* replacement) {
+// One of the plug-in's Windows imports led elsewhere until the last holder lets go.
+Injection swappedImport(const char* function, void* replacement) {
     auto swap = std::make_shared<ImportSwap>(function, replacement);
     EXPECT_TRUE(swap->active()) << "the plug-in's code imports " << function;
     return swap;
@@ -132,9 +133,9 @@ struct Injected {
 struct HitFailure {
     const char* name;
     bool copiedBefore; // a hit copied and dented the mesh before the failing one
-    bool diagnostics;  // step markers on during the failing hit
+    bool verbose;      // step markers and hit lines on during the failing hit
     std::function<Injected(host::Vehicle*, host::Atomic*)> inject;
-    Lines lines;         // the failing hit's log (hit lines off)
+    Lines lines;         // the failing hit's log (hit lines off unless verbose)
     Left left;           // the mesh afterwards
     std::size_t records; // mesh records the vehicle holds afterwards
     const char* part = "door_lf";
@@ -164,7 +165,7 @@ SIZE_T WINAPI failingVirtualQuery(LPCVOID, PMEMORY_BASIC_INFORMATION, SIZE_T) {
 
 Injected failingMemoryQuery() {
     gFailedQueries = 0;
-    return {failingImport("VirtualQuery", reinterpret_cast<void*>(&failingVirtualQuery)),
+    return {swappedImport("VirtualQuery", reinterpret_cast<void*>(&failingVirtualQuery)),
             [] { return gFailedQueries > 0; }};
 }
 
@@ -180,6 +181,35 @@ std::string unopenableLogPath() {
     GetTempPathA(sizeof dir, dir);
     return std::string(dir) + "fendrix_missing_" + std::to_string(GetCurrentProcessId()) +
            "\\FendrixVC.log";
+}
+
+// The plug-in's CreateFileA as it was, counting the opens that fail.
+using CreateFileFn = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                     HANDLE);
+CreateFileFn gCreateFile = nullptr;
+int gFailedOpens = 0;
+
+HANDLE WINAPI countedCreateFile(LPCSTR name, DWORD access, DWORD share,
+                                LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD attributes,
+                                HANDLE model) {
+    const HANDLE file = gCreateFile(name, access, share, security, disposition, attributes, model);
+    if (file == INVALID_HANDLE_VALUE) {
+        ++gFailedOpens;
+    }
+    return file;
+}
+
+// The log moved into a missing folder; it happened once a step marker's open
+// failed there. (The hit line's open, through the C runtime, cannot be
+// counted; a mishandled one ends the test.)
+Injected unopenableLog() {
+    const std::string kept = fendrix::logPath();
+    fendrix::setLogPath(unopenableLogPath().c_str());
+    gFailedOpens = 0;
+    gCreateFile = &CreateFileA;
+    Injection counting = swappedImport("CreateFileA", reinterpret_cast<void*>(&countedCreateFile));
+    return {undoneBy([kept, counting] { fendrix::setLogPath(kept.c_str()); }),
+            [] { return gFailedOpens > 0; }};
 }
 
 // The plate's 4 x 4 quads: the copy's triangle calls come first, then the
@@ -308,14 +338,11 @@ const HitFailure kHitFailures[] = {
      {kGuardLine},
      Left::Unchanged,
      0},
+    // Every line the hit asks for is lost, the step markers' and the hit line's.
     {"LogCannotBeOpened",
      false,
      true,
-     [](host::Vehicle*, host::Atomic*) {
-         const std::string kept = fendrix::logPath();
-         fendrix::setLogPath(unopenableLogPath().c_str());
-         return Injected{undoneBy([kept] { fendrix::setLogPath(kept.c_str()); }), {}};
-     },
+     [](host::Vehicle*, host::Atomic*) { return unopenableLog(); },
      {},
      Left::Dented,
      1},
@@ -383,9 +410,11 @@ TEST_P(HostFailureDuringHit, HandledAndTheNextHitGoesOn) {
 
     Injected failure = c.inject(vehicle_, atomic_);
     fendrix::phaseSet(kBeforeHit);
-    fendrix::settings.Diagnostics = c.diagnostics;
+    fendrix::settings.Diagnostics = c.verbose;
+    fendrix::settings.LogHits = c.verbose;
     hit();
     fendrix::settings.Diagnostics = false;
+    fendrix::settings.LogHits = false;
     if (failure.happened) {
         EXPECT_TRUE(failure.happened()) << "the call failed as injected";
     }
