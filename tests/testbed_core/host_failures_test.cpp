@@ -23,6 +23,7 @@
 #include "host/addresses.h"
 #include "mesh/geometry_layout.h"
 #include "mesh_builder.h"
+#include "operator_new_refusal.h"
 #include "plugin/chaining_report.h"
 #include "plugin/crash_report.h"
 #include "plugin/frame_driver.h"
@@ -53,6 +54,7 @@ constexpr char kHeader[] =
 constexpr char kBadSignature[] =
     "Unsupported executable: requires classic Vice City PC 1.0 English; disabled.";
 constexpr char kNotInstalled[] = "Could not install process hook; no deformation enabled.";
+constexpr char kNoTable[] = "Allocation failed: no deformation enabled.";
 constexpr char kHitComplete[] = "hit: complete; returning to game";
 constexpr char kBeforeHit[] = "test: before the failing hit";
 
@@ -621,6 +623,19 @@ const StartupFailure kStartupFailures[] = {
      {kNotInstalled},
      true,
      true,
+     0},
+    // Start-up allocates once, the tracking table; the loader's thread must not
+    // see it fail.
+    {"TrackingTableCannotBeAllocated",
+     true,
+     [] {
+         Injected refusal{{}, [] { return core_test::newWasRefused(); }};
+         core_test::refuseNextNew(); // last: the next allocation is start-up's
+         return refusal;
+     },
+     {kNoTable},
+     true,
+     false,
      0},
     {"GameProcessSiteCannotBeMadeWritable",
      true,
