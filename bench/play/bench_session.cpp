@@ -133,15 +133,15 @@ void BenchSession::place(const std::string& name, CarModel model, V3 position, f
     testbed::placeVehicle(vehicle, toHost(position), heading);
     Car car;
     car.name = name;
-    const int use = ++namesUsed_[name];
-    car.fileStem = use == 1 ? name : name + "_" + std::to_string(use);
+    car.fileStem = fileStems_.claim(name);
     car.model = model;
     car.vehicle = vehicle;
     for (const host::Atomic* atomic : testbed::atomicsOf(vehicle)) {
         car.originals.push_back(atomic->geometry);
     }
     car.before = testbed::copyCarMeshes(vehicle, name);
-    car.summary.car = name;
+    // The row names the car's files, so a name the game saw twice gives two rows apart.
+    car.summary.car = car.fileStem;
     car.summary.model = modelWord(model);
     live_[name] = std::move(car);
 }
@@ -220,12 +220,8 @@ void BenchSession::act(const Event& event) {
             if constexpr (std::is_same_v<T, PlaceCar>) {
                 place(a.name, a.model, a.position, a.headingDegrees);
             } else if constexpr (std::is_same_v<T, PlaceTraffic>) {
-                for (int i = 0; i < a.count; ++i) {
-                    const float k = static_cast<float>(i);
-                    place(a.prefix + std::to_string(i + 1), a.model,
-                          {a.first.x + a.step.x * k, a.first.y + a.step.y * k,
-                           a.first.z + a.step.z * k},
-                          a.headingDegrees);
+                for (const PlaceCar& car : trafficCars(a)) {
+                    place(car.name, car.model, car.position, car.headingDegrees);
                 }
             } else if constexpr (std::is_same_v<T, Hit>) {
                 pushes_.push_back(a);
@@ -245,6 +241,10 @@ void BenchSession::act(const Event& event) {
                     finish(*car);
                     live_.erase(a.car);
                     testbed::removeVehicle(vehicle);
+                    // Its pushes end with it: a later car given its name is another car.
+                    std::erase_if(pushes_, [&](const Hit& h) {
+                        return h.car == a.car || (h.path == Path::TwoBody && h.other == a.car);
+                    });
                 }
             } else if constexpr (std::is_same_v<T, NewGame>) {
                 end(Ending::NewGame);
@@ -268,12 +268,12 @@ void BenchSession::act(const Event& event) {
 
 // One collision as the game's physics applies it, then the game's damage code:
 // health off each body, and a stage on the part it struck, which part
-// retention may hold back.
-void BenchSession::hitNow(const Hit& hit) {
+// retention may hold back. False when there was no collision to apply.
+bool BenchSession::hitNow(const Hit& hit) {
     Car* car = liveCar(hit.car);
     Car* other = hit.path == Path::TwoBody ? liveCar(hit.other) : nullptr;
     if (car == nullptr || (hit.path == Path::TwoBody && other == nullptr)) {
-        return; // the car left the world while its push went on
+        return false;
     }
     testbed::Collision c;
     // The game takes contacts with walls, lamp posts and other things that do
@@ -314,6 +314,7 @@ void BenchSession::hitNow(const Hit& hit) {
     };
     damagePart(car, hit.piece, hit.impulse);
     damagePart(other, hit.otherPiece, hit.otherImpulse);
+    return true;
 }
 
 FrameTime BenchSession::runFrame(int frame) {
@@ -328,10 +329,11 @@ FrameTime BenchSession::runFrame(int frame) {
     LARGE_INTEGER frequency, physicsStart, physicsEnd, frameStart, frameEnd;
     QueryPerformanceFrequency(&frequency);
     LONGLONG physicsTicks = 0;
+    int collisions = 0;
     testbed::game().physics = [&] {
         QueryPerformanceCounter(&physicsStart);
         for (const Hit& hit : frameHits_) {
-            hitNow(hit);
+            collisions += hitNow(hit) ? 1 : 0;
         }
         QueryPerformanceCounter(&physicsEnd);
         physicsTicks += physicsEnd.QuadPart - physicsStart.QuadPart;
@@ -346,8 +348,7 @@ FrameTime BenchSession::runFrame(int frame) {
     constexpr double kMsPerSecond = 1000.0;
     const double ticks =
         static_cast<double>(frameEnd.QuadPart - frameStart.QuadPart - physicsTicks);
-    return {frame, ticks * kMsPerSecond / static_cast<double>(frequency.QuadPart),
-            static_cast<int>(frameHits_.size())};
+    return {frame, ticks * kMsPerSecond / static_cast<double>(frequency.QuadPart), collisions};
 }
 
 } // namespace bench

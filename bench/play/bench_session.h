@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench/mesh.h"
+#include "bench/play/file_stems.h"
 #include "bench/scenario.h"
 #include "bench/summary.h"
 #include "host/records.h"
@@ -65,7 +66,7 @@ class BenchSession {
     std::function<void(Ending)> afterEnding;
 
   private:
-    void hitNow(const Hit& hit);
+    bool hitNow(const Hit& hit);
     void place(const std::string& name, CarModel model, V3 position, float heading);
     void finish(Car& car);
     void end(Ending ending);
@@ -74,7 +75,7 @@ class BenchSession {
     testbed::Testbed testbed_;
     fendrix::Settings settings_;
     std::map<std::string, Car> live_;
-    std::map<std::string, int> namesUsed_;
+    FileStems fileStems_;
     std::vector<Car> finished_;
     std::vector<Hit> pushes_;    // hits still repeating, with the frames they have left
     std::vector<Hit> frameHits_; // this frame's collisions

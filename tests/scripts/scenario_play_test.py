@@ -74,11 +74,16 @@ def main():
                 failures.append("summary.csv lists no car")
         else:
             failures.append("no summary.csv")
-        for car in set(cars):
-            for view in VIEWS:
-                picture = os.path.join(out, "%s_after_%s.png" % (car, view))
-                if not os.path.exists(picture):
-                    failures.append("no picture %s" % os.path.basename(picture))
+        # A row names its car's files (numbered when a name came back after
+        # a new game or a destroy), so every row has its own.
+        for car in cars:
+            wanted = ["%s_before.obj" % car, "%s_after.obj" % car]
+            wanted += ["%s_after_%s.png" % (car, view) for view in VIEWS]
+            for name in wanted:
+                if not os.path.exists(os.path.join(out, name)):
+                    failures.append("no file %s" % name)
+        if len(set(cars)) != len(cars):
+            failures.append("summary.csv names a car twice: %s" % ", ".join(cars))
         if failures:
             print("\n".join(log))
     for failure in failures:
