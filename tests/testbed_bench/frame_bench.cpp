@@ -17,13 +17,22 @@
 // The cars are the bench's four models (saloon, van, taxi, sports car) in turn,
 // with the game's part names, sizes and vertex counts, so that the work of a
 // dent is the work it is on the game's cars.
+// Every worst frame is checked after it is timed (from the plug-in's hit lines
+// and the cars' meshes): each car hit once, first contacts copying meshes,
+// growing hits continuing their episode, nothing done while bypassed. A frame
+// that lacks its work ends the run with a message in place of figures.
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -285,12 +294,26 @@ constexpr const char* kStageNames[fendrix::kStageCount] = {
 // every car struck on its right side in the same frame.
 struct PileUp {
     std::vector<Body> bodies; // the player's car first
+    // Per car, the geometry each of its atomics showed when it was spawned.
+    std::vector<std::vector<host::Geometry*>> spawnedGeometries;
 };
 
-PileUp spawnPileUp() {
+std::vector<host::Geometry*> shownGeometries(const host::Vehicle* vehicle) {
+    std::vector<host::Geometry*> shown;
+    for (const host::Atomic* atomic : tb::atomicsOf(vehicle)) {
+        shown.push_back(atomic->geometry);
+    }
+    return shown;
+}
+
+// False when the pool had no room for every car.
+bool spawnPileUp(PileUp& pile) {
     tb::removeAllVehicles();
-    PileUp pile;
+    pile = PileUp{};
     host::Vehicle* player = tb::spawnModel(bench::CarModel::Saloon, {0, 0, 0});
+    if (player == nullptr) {
+        return false;
+    }
     tb::world().playerVehicle = player;
     pile.bodies.push_back({player, sidePoint(player)});
     for (int i = 0; i < kPileUpTraffic; ++i) {
@@ -300,11 +323,126 @@ PileUp spawnPileUp() {
             bench::kCarModels[static_cast<std::size_t>(i) % std::size(bench::kCarModels)];
         host::Vehicle* v =
             tb::spawnModel(model, {radius * std::cos(angle), radius * std::sin(angle), 0.0f});
-        if (v != nullptr) {
-            pile.bodies.push_back({v, sidePoint(v)});
+        if (v == nullptr) {
+            return false;
+        }
+        pile.bodies.push_back({v, sidePoint(v)});
+    }
+    for (const Body& b : pile.bodies) {
+        pile.spawnedGeometries.push_back(shownGeometries(b.vehicle));
+    }
+    return true;
+}
+
+// The plug-in's hit lines as it appends them to its log, read after each frame
+// (outside the timed part).
+class HitLines {
+  public:
+    explicit HitLines(std::string path) : path_(std::move(path)) { skipToEnd(); }
+    void skipToEnd() { static_cast<void>(sinceLastRead()); }
+    // The complete lines beginning with "Hit: " written since the last read.
+    std::vector<std::string> sinceLastRead() {
+        std::vector<std::string> hits;
+        std::ifstream in(path_, std::ios::binary);
+        if (!in) {
+            return hits;
+        }
+        in.seekg(read_);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (in.eof()) {
+                break; // no newline yet: not a whole line
+            }
+            read_ += static_cast<std::streamoff>(line.size()) + 1;
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            if (line.rfind(kHitPrefix, 0) == 0) {
+                hits.push_back(line);
+            }
+        }
+        return hits;
+    }
+
+  private:
+    static constexpr char kHitPrefix[] = "Hit: ";
+    std::string path_;
+    std::streamoff read_ = 0;
+};
+
+// The number after `key` in a hit line; -1 when the key is missing.
+long hitField(const std::string& line, const char* key) {
+    const std::size_t at = line.find(key);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    return std::strtol(line.c_str() + at + std::strlen(key), nullptr, 10);
+}
+
+// What a measured frame must hold for its time to stand for the work the
+// tables name.
+enum class Expect {
+    FirstContact, // every car's first hit: a new episode, meshes copied and dented
+    Growing,      // every car's episode goes on and its dent grows
+    Bypassed,     // the plug-in is away: it writes nothing and changes no mesh
+};
+
+// Empty when the frame held that work; otherwise what it lacked.
+std::string checkFrame(const PileUp& pile, const std::vector<std::string>& hits, Expect expect) {
+    char text[256];
+    if (expect == Expect::Bypassed) {
+        for (std::size_t c = 0; c < pile.bodies.size(); ++c) {
+            if (shownGeometries(pile.bodies[c].vehicle) != pile.spawnedGeometries[c]) {
+                std::snprintf(text, sizeof text, "car %zu shows another mesh with the plug-in away",
+                              c);
+                return text;
+            }
+        }
+        if (!hits.empty()) {
+            return "the plug-in wrote a hit line while it was away: " + hits.front();
+        }
+        return {};
+    }
+    // Exactly one hit line per car, each of episode 1 (the first contact opens
+    // it; the growing hits continue it) that deformed at least one mesh.
+    std::map<long, int> linesByHandle;
+    for (const std::string& line : hits) {
+        if (hitField(line, " episode=") != 1 || hitField(line, " meshes=") < 1) {
+            return "a hit line of another episode or with no mesh deformed: " + line;
+        }
+        ++linesByHandle[hitField(line, " handle=")];
+    }
+    for (std::size_t c = 0; c < pile.bodies.size(); ++c) {
+        const long handle = tb::handleOf(pile.bodies[c].vehicle);
+        const auto it = linesByHandle.find(handle);
+        if (it == linesByHandle.end() || it->second != 1) {
+            std::snprintf(text, sizeof text,
+                          "car %zu (handle %ld) has %d hit lines in the frame, not 1 (%zu lines "
+                          "for %zu cars)",
+                          c, handle, it == linesByHandle.end() ? 0 : it->second, hits.size(),
+                          pile.bodies.size());
+            return text;
         }
     }
-    return pile;
+    if (hits.size() != pile.bodies.size()) {
+        std::snprintf(text, sizeof text, "%zu hit lines for %zu cars", hits.size(),
+                      pile.bodies.size());
+        return text;
+    }
+    if (expect == Expect::FirstContact) {
+        for (std::size_t c = 0; c < pile.bodies.size(); ++c) {
+            const std::vector<host::Geometry*> shown = shownGeometries(pile.bodies[c].vehicle);
+            bool copied = false;
+            for (std::size_t a = 0; a < shown.size(); ++a) {
+                copied = copied || shown[a] != pile.spawnedGeometries[c][a];
+            }
+            if (!copied) {
+                std::snprintf(text, sizeof text, "car %zu got no copy of a mesh", c);
+                return text;
+            }
+        }
+    }
+    return {};
 }
 
 std::function<void()> strike(const PileUp& pile, float impulse) {
@@ -328,54 +466,90 @@ struct FrameSeries {
 struct WorstFigures {
     FrameSeries first;   // the pile-up's first contacts
     FrameSeries growing; // growing hits on the same cars
-    double stageTicks[fendrix::kStageCount] = {};
-    int stageFrames = 0;
+    // Per first-contact frame with the plug-in (stage-clock build only), in
+    // the order of first.with: each stage's ticks in that frame.
+    std::vector<std::array<double, fendrix::kStageCount>> stageTicks;
+    // Empty when every measured frame held the work it stands for; otherwise
+    // which frame did not, and why. No figure is printed then.
+    std::string failure;
 };
 
-// One frame in which every car of the pile-up is struck with this impulse.
-void strikeFrame(const PileUp& pile, float impulse, bool on, FrameSeries& series) {
+// One frame in which every car of the pile-up is struck with this impulse;
+// afterwards, whether it held the work expected of it.
+void strikeFrame(const PileUp& pile, float impulse, bool on, Expect expect, HitLines& hitLines,
+                 FrameSeries& series, std::string& failure) {
     tb::game().physics = strike(pile, impulse);
     tb::resetAllocationCount();
     const double t0 = now();
     tb::runGameFrame();
     const double ms = (now() - t0) * 1e3;
+    const std::size_t allocations = tb::allocationCount();
+    tb::game().physics = nullptr;
     (on ? series.with : series.without).push_back(ms);
     if (on) {
-        series.allocations.push_back(static_cast<double>(tb::allocationCount()));
+        series.allocations.push_back(static_cast<double>(allocations));
+    }
+    if (failure.empty()) {
+        failure = checkFrame(pile, hitLines.sinceLastRead(), on ? expect : Expect::Bypassed);
     }
 }
 
 // Alternating trials with and without the plug-in, each on a fresh pile-up:
 // a settling frame (the plug-in forgets the last trial's cars), the first
-// contact frame, then the growing hits.
-WorstFigures runWorstFrames(fendrix::StageTimes* clock) {
+// contact frame, then the growing hits. The plug-in's hit lines (LogHits is on
+// by default) and the cars' meshes show whether each frame held its work.
+WorstFigures runWorstFrames(fendrix::StageTimes* clock, const std::string& logPath) {
     WorstFigures f;
-    for (int trial = 0; trial < 2 * kWorstTrials; ++trial) {
+    HitLines hitLines(logPath);
+    PileUp pile;
+    for (int trial = 0; trial < 2 * kWorstTrials && f.failure.empty(); ++trial) {
         const bool on = trial % 2 == 0;
         gRedirection.setPluginPresent(on);
-        const PileUp pile = spawnPileUp();
+        if (!spawnPileUp(pile)) {
+            f.failure = "the pool has no room for the pile-up";
+            break;
+        }
         tb::runGameFrame();
+        hitLines.skipToEnd();
         if (clock != nullptr && on) {
             *clock = fendrix::StageTimes{};
         }
-        strikeFrame(pile, kPileUpHit, on, f.first);
+        strikeFrame(pile, kPileUpHit, on, Expect::FirstContact, hitLines, f.first, f.failure);
         if (clock != nullptr && on) {
+            std::array<double, fendrix::kStageCount> ticks = {};
             for (std::size_t s = 0; s < fendrix::kStageCount; ++s) {
-                f.stageTicks[s] += static_cast<double>(clock->ticks[s]);
+                ticks[s] = static_cast<double>(clock->ticks[s]);
             }
-            ++f.stageFrames;
+            f.stageTicks.push_back(ticks);
         }
         float impulse = kPileUpHit;
         for (int g = 0; g < kGrowingFrames; ++g) {
             impulse *= kGrowth;
-            strikeFrame(pile, impulse, on, f.growing);
+            strikeFrame(pile, impulse, on, Expect::Growing, hitLines, f.growing, f.failure);
         }
-        tb::game().physics = nullptr;
+        if (!f.failure.empty()) {
+            char where[96];
+            std::snprintf(where, sizeof where, "trial %d (plug-in %s): ", trial + 1,
+                          on ? "present" : "bypassed");
+            f.failure = where + f.failure;
+        }
     }
     gRedirection.setPluginPresent(true);
     tb::removeAllVehicles();
     tb::runGameFrame();
     return f;
+}
+
+// The worst frame's figures stand only for the work they name.
+bool worstFramesHeld(const WorstFigures& f) {
+    if (f.failure.empty()) {
+        return true;
+    }
+    std::fprintf(stderr,
+                 "frame_bench: the worst frame did not hold the work it is measured for, so no "
+                 "figure is given: %s\n",
+                 f.failure.c_str());
+    return false;
 }
 
 double largest(const std::vector<double>& values) {
@@ -406,18 +580,31 @@ void printWorst(const WorstFigures& f) {
                 median(f.growing.allocations), largest(f.growing.allocations));
 }
 
+// The stages of one frame: the first-contact frame of median time, set
+// against its own time less the bypassed frames' median, so that the stages
+// and the rest add up to a frame that happened (a mean of stages against a
+// median frame need not).
 void printStages(const WorstFigures& f) {
-    if (f.stageFrames == 0) {
+    if (f.stageTicks.empty() || f.stageTicks.size() != f.first.with.size()) {
+        std::fprintf(stderr, "frame_bench: no stage figures (%zu frames timed, %zu staged)\n",
+                     f.first.with.size(), f.stageTicks.size());
         return;
     }
-    const double msPerTick = 1e3 / frequency() / f.stageFrames;
-    const double total = median(f.first.with) - median(f.first.without);
-    std::printf("\nthe worst frame by stage (the plug-in's stage-clock build, mean of %d "
-                "frames):\n",
-                f.stageFrames);
+    std::vector<std::size_t> byTime(f.first.with.size());
+    for (std::size_t i = 0; i < byTime.size(); ++i) {
+        byTime[i] = i;
+    }
+    std::sort(byTime.begin(), byTime.end(),
+              [&f](std::size_t a, std::size_t b) { return f.first.with[a] < f.first.with[b]; });
+    const std::size_t frame = byTime[byTime.size() / 2];
+    const double msPerTick = 1e3 / frequency();
+    const double total = f.first.with[frame] - median(f.first.without);
+    std::printf("\nthe worst frame by stage (the plug-in's stage-clock build; the first-contact "
+                "frame of median time among %zu):\n",
+                f.first.with.size());
     double staged = 0.0;
     for (std::size_t s = 0; s < fendrix::kStageCount; ++s) {
-        const double ms = f.stageTicks[s] * msPerTick;
+        const double ms = f.stageTicks[frame][s] * msPerTick;
         staged += ms;
         std::printf("  %-22s %8.3f ms\n", kStageNames[s], ms);
     }
@@ -447,8 +634,54 @@ int stagesRun() {
         std::fprintf(stderr, "frame_bench: the stage-clock build installed no hooks\n");
         return 1;
     }
-    printStages(runWorstFrames(clock));
+    const WorstFigures figures = runWorstFrames(clock, session.gameDir() + "FendrixVC.log");
+    if (!worstFramesHeld(figures)) {
+        return 1;
+    }
+    printStages(figures);
     return 0;
+}
+
+// This program again, with one argument, to its end; its exit code, or -1 when
+// it could not start. Its output goes where this program's goes: the standard
+// handles are handed down, which a console alone would not do for output
+// redirected to a file or a pipe.
+int runSelf(const char* argument) {
+    char self[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (length == 0 || length >= sizeof self) {
+        return -1;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE handles[std::size(kinds)] = {};
+    for (std::size_t i = 0; i < std::size(kinds); ++i) {
+        handles[i] = GetStdHandle(kinds[i]);
+        if (handles[i] != nullptr && handles[i] != INVALID_HANDLE_VALUE) {
+            // Fails for the console's own handles on old systems, which every
+            // process of the console shares anyway.
+            SetHandleInformation(handles[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        }
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = handles[0];
+    startup.hStdOutput = handles[1];
+    startup.hStdError = handles[2];
+    PROCESS_INFORMATION process = {};
+    std::string line = tb::quoted(self) + " " + argument;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return -1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
 }
 
 } // namespace
@@ -636,10 +869,17 @@ int main(int argc, char** argv) {
 
     // 5. The worst frame, then where its time goes (a process of its own: the
     //    plug-in starts once per process).
-    printWorst(runWorstFrames(nullptr));
+    const WorstFigures worst = runWorstFrames(nullptr, session.gameDir() + "FendrixVC.log");
+    if (!worstFramesHeld(worst)) {
+        return 1;
+    }
+    printWorst(worst);
     std::printf("\nthe game's process routine ran %d times\n", tb::game().gameProcessCalls);
-    std::fflush(stdout);
-    const int stages =
-        tb::runProgram(tb::quoted(tb::programDir() + "frame_bench.exe") + " " + kStagesArgument);
-    return stages == 0 ? 0 : 1;
+    const int stages = runSelf(kStagesArgument);
+    if (stages != 0) {
+        std::fprintf(stderr, "frame_bench: the stage-clock run %s (exit code %d)\n",
+                     stages == -1 ? "could not start" : "failed", stages);
+        return 1;
+    }
+    return 0;
 }
