@@ -40,7 +40,11 @@ class CaptureTest : public testing::Test {
     void TearDown() override {
         testbed::setPoolPresent(true);
         testbed::removeVehicle(vehicle);
+        // What a case changed is not left to the tests after it.
+        contactQueue.clear();
         fendrix::captureArmed = false;
+        fendrix::shutdownInProgress = false;
+        fendrix::settings = fendrix::Settings{};
     }
 
     // A contact at a vehicle-local point with a world normal.

@@ -488,9 +488,10 @@ TEST_F(DeformPipelineTest, RefusedPanelIsNotRebuiltOnLaterHits) {
     }
     EXPECT_EQ(testbed::ledger().liveSince(before), std::vector<host::Geometry*>{});
 
-    // A reset gives the vehicle's copies back: the budget decides afresh.
-    record->clonedVertices = 0;
+    // A reset gives the vehicle's copies back (its count with them): the budget
+    // decides afresh.
     fendrix::resetDeformation(*record);
+    ASSERT_EQ(record->clonedVertices, 0u);
     fendrix::HitContext hit =
         localHit(record, atomic, kLocalPoint, kDown, kDepth, kRadius, kEpisode + 10);
     deformAll(vehicle, hit);
