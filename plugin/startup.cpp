@@ -112,7 +112,14 @@ void startup(void* module) {
         reportJumpTarget(changed);
         return;
     }
-    createTrackingTable();
+    // The loader's thread must not see an exception: without the table nothing
+    // is redirected, as if the first redirection had failed.
+    try {
+        createTrackingTable();
+    } catch (...) {
+        logLine(kNotInstalled);
+        return;
+    }
 
     bool redirected = true;
     for (const Redirection& r : kRedirections) {

@@ -577,12 +577,34 @@ Injected refusedProtectionAt(std::uintptr_t site) {
             [refused] { return testbed::refusedProtections() > refused; }};
 }
 
+// A heap with nothing to spare: every malloc of the program refused.
+int gRefusedMallocs = 0;
+void* __cdecl refusingMalloc(std::size_t) {
+    ++gRefusedMallocs;
+    return nullptr;
+}
+
+Injected refusedAllocations() {
+    auto swap = std::make_shared<ImportSwap>("malloc", reinterpret_cast<void*>(&refusingMalloc),
+                                             "msvcrt.dll");
+    EXPECT_TRUE(swap->active()) << "the plug-in's code allocates through malloc";
+    const int refused = gRefusedMallocs;
+    return {swap, [refused] { return gRefusedMallocs > refused; }};
+}
+
 const StartupFailure kStartupFailures[] = {
     {"ModulePathUnreadable", false, [] { return Injected{}; }, {}, false, false, 0},
     {"SignatureQueryFails",
      true,
      [] { return failingMemoryQuery(); },
      {kBadSignature},
+     true,
+     false,
+     0},
+    {"TrackingTableNotAllocated",
+     true,
+     [] { return refusedAllocations(); },
+     {kNotInstalled},
      true,
      false,
      0},
