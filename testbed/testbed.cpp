@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "testbed/keyboard.h"
@@ -137,13 +138,32 @@ std::string quoted(const std::string& argument) {
     return text + "\"";
 }
 
-int runProgram(const std::string& commandLine) {
+int runProgram(const std::string& commandLine, ProgramOutput output) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    const bool handDown = output == ProgramOutput::HandedDown;
+    if (handDown) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+        HANDLE handles[std::size(kinds)] = {};
+        for (std::size_t i = 0; i < std::size(kinds); ++i) {
+            handles[i] = GetStdHandle(kinds[i]);
+            if (handles[i] != nullptr && handles[i] != INVALID_HANDLE_VALUE) {
+                // Fails for the console's own handles on old systems, which every
+                // process of the console shares anyway.
+                SetHandleInformation(handles[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+            }
+        }
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = handles[0];
+        startup.hStdOutput = handles[1];
+        startup.hStdError = handles[2];
+    }
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, handDown ? TRUE : FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
         return -1;
     }
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -58,7 +58,13 @@ std::string programDir();
 // One command-line argument in quotes; trailing backslashes are doubled so the
 // closing quote stays a quote.
 std::string quoted(const std::string& argument);
+// Where a program started by runProgram writes.
+enum class ProgramOutput {
+    Own,        // its own handles (a console's, or none)
+    HandedDown, // this program's standard handles, so that output redirected
+                // to a file or a pipe gets the other program's too
+};
 // Runs a program to its end; its exit code, or -1 when it could not start.
-int runProgram(const std::string& commandLine);
+int runProgram(const std::string& commandLine, ProgramOutput output = ProgramOutput::Own);
 
 } // namespace testbed

@@ -643,45 +643,14 @@ int stagesRun() {
 }
 
 // This program again, with one argument, to its end; its exit code, or -1 when
-// it could not start. Its output goes where this program's goes: the standard
-// handles are handed down, which a console alone would not do for output
-// redirected to a file or a pipe.
+// it could not start. Its output goes where this program's goes.
 int runSelf(const char* argument) {
     char self[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
     if (length == 0 || length >= sizeof self) {
         return -1;
     }
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-    HANDLE handles[std::size(kinds)] = {};
-    for (std::size_t i = 0; i < std::size(kinds); ++i) {
-        handles[i] = GetStdHandle(kinds[i]);
-        if (handles[i] != nullptr && handles[i] != INVALID_HANDLE_VALUE) {
-            // Fails for the console's own handles on old systems, which every
-            // process of the console shares anyway.
-            SetHandleInformation(handles[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-        }
-    }
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = handles[0];
-    startup.hStdOutput = handles[1];
-    startup.hStdError = handles[2];
-    PROCESS_INFORMATION process = {};
-    std::string line = tb::quoted(self) + " " + argument;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return -1;
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    return tb::runProgram(tb::quoted(self) + " " + argument, tb::ProgramOutput::HandedDown);
 }
 
 } // namespace

@@ -19,11 +19,11 @@
 #include "contacts/hit_processing.h"
 #include "contacts/lifecycle.h"
 #include "contacts/tracking_table.h"
+#include "allocation_counter.h"
 #include "deform_fixture.h"
 #include "host/addresses.h"
 #include "mesh/geometry_layout.h"
 #include "mesh_builder.h"
-#include "operator_new_refusal.h"
 #include "plugin/chaining_report.h"
 #include "plugin/crash_report.h"
 #include "plugin/frame_driver.h"
@@ -629,8 +629,8 @@ const StartupFailure kStartupFailures[] = {
     {"TrackingTableCannotBeAllocated",
      true,
      [] {
-         Injected refusal{{}, [] { return core_test::newWasRefused(); }};
-         core_test::refuseNextNew(); // last: the next allocation is start-up's
+         Injected refusal{{}, [] { return modeltest::newWasRefused(); }};
+         modeltest::refuseNextNew(); // last: the next allocation is start-up's
          return refusal;
      },
      {kNoTable},

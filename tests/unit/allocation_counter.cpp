@@ -1,5 +1,6 @@
-// The unit tests' replacement of the global operator new: plain malloc, plus a
-// count while a CountAllocations is alive.
+// A replacement of the global operator new: plain malloc, plus a count while a
+// CountAllocations is alive and a refusal on demand. The library's nothrow
+// forms call it, so they see the same count and refusal.
 #include "allocation_counter.h"
 
 #include <cstdlib>
@@ -9,10 +10,17 @@ namespace {
 
 bool counting = false;
 std::size_t allocations = 0;
+bool refuseNext = false;
+bool refused = false;
 
 void* allocate(std::size_t size) {
     if (counting) {
         ++allocations;
+    }
+    if (refuseNext) {
+        refuseNext = false;
+        refused = true;
+        throw std::bad_alloc();
     }
     void* p = std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) {
@@ -55,6 +63,18 @@ CountAllocations::~CountAllocations() {
 
 std::size_t CountAllocations::count() const {
     return allocations;
+}
+
+void refuseNextNew() {
+    refused = false;
+    refuseNext = true;
+}
+
+bool newWasRefused() {
+    const bool answer = refused;
+    refused = false;
+    refuseNext = false;
+    return answer;
 }
 
 } // namespace modeltest

@@ -1,6 +1,7 @@
 #pragma once
 // Counts the allocations made through the global operator new while a
-// CountAllocations is alive, so a test can show that a step allocates nothing.
+// CountAllocations is alive, so a test can show that a step allocates nothing;
+// and on demand refuses the next one, as an exhausted heap refuses it.
 #include <cstddef>
 
 namespace modeltest {
@@ -14,5 +15,11 @@ class CountAllocations {
 
     std::size_t count() const;
 };
+
+// The next operator new of this process throws std::bad_alloc (its nothrow
+// form returns null); the ones after it succeed again.
+void refuseNextNew();
+// Whether an allocation was refused since refuseNextNew; clears the answer.
+bool newWasRefused();
 
 } // namespace modeltest
