@@ -10,9 +10,13 @@
 namespace hook {
 namespace {
 
-constexpr DWORD kThreadAccess =
-    THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_SET_CONTEXT | SYNCHRONIZE;
+constexpr DWORD kThreadAccess = THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_SET_CONTEXT |
+                                THREAD_QUERY_INFORMATION | SYNCHRONIZE;
 constexpr DWORD kSuspendFailed = static_cast<DWORD>(-1);
+constexpr DWORD kNoProcess = 0; // what GetProcessIdOfThread gives on failure
+// Windows refuses to suspend a thread as soon as it starts ending, a moment
+// before its handle is signalled; it ends in the kernel, needing no other thread.
+constexpr DWORD kEndingThreadMilliseconds = 100;
 // Toolhelp may fill less than the whole entry; the owner field must be there.
 constexpr DWORD kEntryWithOwner =
     offsetof(THREADENTRY32, th32OwnerProcessID) + sizeof(THREADENTRY32::th32OwnerProcessID);
@@ -37,6 +41,8 @@ bool otherThreadsOfThisProcess(std::vector<DWORD>& ids) {
             }
             entry.dwSize = sizeof entry;
         }
+        // The walk stops at the end of the list or at an error.
+        complete = GetLastError() == ERROR_NO_MORE_FILES;
     } catch (const std::bad_alloc&) {
         complete = false;
     }
@@ -57,6 +63,7 @@ ThreadFreeze::ThreadFreeze() {
     } catch (const std::bad_alloc&) {
         return;
     }
+    const DWORD process = GetCurrentProcessId();
     for (DWORD id : ids_) {
         HANDLE thread = OpenThread(kThreadAccess, FALSE, id);
         if (thread == nullptr) {
@@ -66,10 +73,18 @@ ThreadFreeze::ThreadFreeze() {
             release();
             return;
         }
-        if (SuspendThread(thread) == kSuspendFailed) {
-            // A thread that ended after it was opened cannot be suspended,
-            // and needs no holding.
-            const bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+        // Once a listed thread is gone its id may name a thread of another
+        // process, which must be neither held nor moved.
+        const DWORD owner = GetProcessIdOfThread(thread);
+        if (owner != process && owner != kNoProcess) {
+            CloseHandle(thread);
+            continue;
+        }
+        if (owner == kNoProcess || SuspendThread(thread) == kSuspendFailed) {
+            // A thread that ended after it was opened may name no owner and
+            // cannot be suspended; it needs no holding.
+            const bool ended =
+                WaitForSingleObject(thread, kEndingThreadMilliseconds) == WAIT_OBJECT_0;
             CloseHandle(thread);
             if (ended) {
                 continue;

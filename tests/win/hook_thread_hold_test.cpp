@@ -1,12 +1,15 @@
 // When the other threads of the process cannot all be listed, opened or
 // suspended, the engine writes no code: each switch refuses with
 // MH_ERROR_MEMORY_ALLOC, and a thread it had already suspended runs again.
+// A listed id that has come to name another process's thread is left alone.
 #include "hook/hook_api.h"
 #include "testbed/import_patch.h"
 
 #include "hook_code_buffer.h"
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -25,17 +28,31 @@ using testbed::ImportSwap;
 constexpr DWORD kWaitMilliseconds = 10000;
 constexpr DWORD kSuspendFailed = static_cast<DWORD>(-1);
 
+using OpenThreadCall = HANDLE(WINAPI*)(DWORD, BOOL, DWORD);
 using SuspendThreadCall = DWORD(WINAPI*)(HANDLE);
 
-// The real call, for the stand-in that fails only the second time.
-void* g_realSuspendThread = nullptr;
-int g_suspendCalls = 0;
+// The real call, for the stand-ins that fail only from the second time on.
+void* g_real = nullptr;
+int g_calls = 0;
 
 HANDLE WINAPI refusedSnapshot(DWORD, DWORD) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
 }
+// The walk of the list breaks off with an error rather than at its end.
+BOOL WINAPI listCutShort(HANDLE, LPTHREADENTRY32) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+}
 HANDLE WINAPI threadAccessDenied(DWORD, BOOL, DWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+// The first thread is opened for real, the next one refuses.
+HANDLE WINAPI secondOpenRefused(DWORD access, BOOL inherit, DWORD id) {
+    if (g_calls++ == 0) {
+        return reinterpret_cast<OpenThreadCall>(g_real)(access, inherit, id);
+    }
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
 }
@@ -58,14 +75,18 @@ HANDLE WINAPI threadEndsOnceOpened(DWORD, BOOL, DWORD) {
     }
     return ended;
 }
+DWORD WINAPI ownerUnknown(HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
 DWORD WINAPI suspendRefused(HANDLE) {
     SetLastError(ERROR_ACCESS_DENIED);
     return kSuspendFailed;
 }
 // The first thread is suspended for real, the next one refuses.
 DWORD WINAPI secondSuspendRefused(HANDLE thread) {
-    if (g_suspendCalls++ == 0) {
-        return reinterpret_cast<SuspendThreadCall>(g_realSuspendThread)(thread);
+    if (g_calls++ == 0) {
+        return reinterpret_cast<SuspendThreadCall>(g_real)(thread);
     }
     SetLastError(ERROR_ACCESS_DENIED);
     return kSuspendFailed;
@@ -85,7 +106,13 @@ void PrintTo(const HoldCase& c, std::ostream* out) {
 const HoldCase kHoldCases[] = {
     {"ThreadListRefused", "CreateToolhelp32Snapshot", reinterpret_cast<void*>(&refusedSnapshot),
      MH_ERROR_MEMORY_ALLOC},
+    {"ThreadListCutShort", "Thread32Next", reinterpret_cast<void*>(&listCutShort),
+     MH_ERROR_MEMORY_ALLOC},
     {"ThreadCannotBeOpened", "OpenThread", reinterpret_cast<void*>(&threadAccessDenied),
+     MH_ERROR_MEMORY_ALLOC},
+    {"SecondThreadCannotBeOpened", "OpenThread", reinterpret_cast<void*>(&secondOpenRefused),
+     MH_ERROR_MEMORY_ALLOC},
+    {"ThreadOwnerUnknown", "GetProcessIdOfThread", reinterpret_cast<void*>(&ownerUnknown),
      MH_ERROR_MEMORY_ALLOC},
     {"ThreadCannotBeSuspended", "SuspendThread", reinterpret_cast<void*>(&suspendRefused),
      MH_ERROR_MEMORY_ALLOC},
@@ -144,10 +171,10 @@ class Waiters {
     HANDLE threads_[2] = {nullptr, nullptr};
 };
 
-class HookThreadHold : public testing::TestWithParam<HoldCase> {
+class HookWithWaiters : public testing::Test {
   protected:
     void SetUp() override {
-        g_suspendCalls = 0;
+        g_calls = 0;
         ASSERT_TRUE(waiters.started());
         ASSERT_EQ(MH_Initialize(), MH_OK);
         target = buffer.put(kAddSeven);
@@ -163,12 +190,14 @@ class HookThreadHold : public testing::TestWithParam<HoldCase> {
     std::uint8_t* detour = nullptr;
 };
 
+class HookThreadHold : public HookWithWaiters, public testing::WithParamInterface<HoldCase> {};
+
 TEST_P(HookThreadHold, EnableWritesNothingUnlessEveryThreadIsHeld) {
     const HoldCase& c = GetParam();
     {
         const ImportSwap failing(c.function, c.replacement);
         ASSERT_TRUE(failing.active());
-        g_realSuspendThread = c.function == std::string("SuspendThread") ? failing.real() : nullptr;
+        g_real = failing.real();
         EXPECT_EQ(MH_EnableHook(target), c.status);
     }
     const bool patched = bytesAt(target, kAddSeven.size()) != kAddSeven;
@@ -185,12 +214,12 @@ TEST_P(HookThreadHold, DisableRemoveAndUninitializeKeepTheHookUnlessEveryThreadI
     {
         const ImportSwap failing(c.function, c.replacement);
         ASSERT_TRUE(failing.active());
-        g_realSuspendThread = c.function == std::string("SuspendThread") ? failing.real() : nullptr;
+        g_real = failing.real();
         disable = MH_DisableHook(target);
         if (c.status != MH_OK) {
-            g_suspendCalls = 0;
+            g_calls = 0;
             EXPECT_EQ(MH_RemoveHook(target), c.status);
-            g_suspendCalls = 0;
+            g_calls = 0;
             EXPECT_EQ(MH_Uninitialize(), c.status);
         }
     }
@@ -206,5 +235,76 @@ TEST_P(HookThreadHold, DisableRemoveAndUninitializeKeepTheHookUnlessEveryThreadI
 
 INSTANTIATE_TEST_SUITE_P(Calls, HookThreadHold, testing::ValuesIn(kHoldCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A copy of this program, created suspended and never run: the owner of a
+// thread that is not this process's.
+class OtherProcess {
+  public:
+    OtherProcess() {
+        char path[MAX_PATH] = {};
+        const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        if (length == 0 || length >= MAX_PATH ||
+            !CreateProcessA(path, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                            nullptr, &startup, &info_)) {
+            info_ = {};
+        }
+    }
+    ~OtherProcess() {
+        if (info_.hProcess != nullptr) {
+            TerminateProcess(info_.hProcess, 0);
+            WaitForSingleObject(info_.hProcess, kWaitMilliseconds);
+            CloseHandle(info_.hThread);
+            CloseHandle(info_.hProcess);
+        }
+    }
+    OtherProcess(const OtherProcess&) = delete;
+    OtherProcess& operator=(const OtherProcess&) = delete;
+
+    HANDLE thread() const { return info_.hThread; }
+
+  private:
+    PROCESS_INFORMATION info_{};
+};
+
+HANDLE g_foreignThread = nullptr;
+int g_foreignSuspends = 0;
+
+// A listed thread has ended and its id now names a thread of another process.
+HANDLE WINAPI threadOfOtherProcess(DWORD, BOOL, DWORD) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), g_foreignThread, GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return nullptr;
+    }
+    return copy;
+}
+// Counts, and suspends for real so that the resume that follows stays balanced.
+DWORD WINAPI countedSuspend(HANDLE thread) {
+    if (GetProcessIdOfThread(thread) != GetCurrentProcessId()) {
+        ++g_foreignSuspends;
+    }
+    return reinterpret_cast<SuspendThreadCall>(g_real)(thread);
+}
+
+class HookThreadOwner : public HookWithWaiters {};
+
+TEST_F(HookThreadOwner, AThreadOfAnotherProcessIsLeftAlone) {
+    const OtherProcess other;
+    ASSERT_NE(other.thread(), nullptr);
+    g_foreignThread = other.thread();
+    g_foreignSuspends = 0;
+    {
+        const ImportSwap opening("OpenThread", reinterpret_cast<void*>(&threadOfOtherProcess));
+        const ImportSwap suspending("SuspendThread", reinterpret_cast<void*>(&countedSuspend));
+        ASSERT_TRUE(opening.active());
+        ASSERT_TRUE(suspending.active());
+        g_real = suspending.real();
+        EXPECT_EQ(MH_EnableHook(target), MH_OK);
+    }
+    EXPECT_EQ(g_foreignSuspends, 0);
+    EXPECT_NE(bytesAt(target, kAddSeven.size()), kAddSeven);
+}
 
 } // namespace

@@ -186,33 +186,57 @@ namespace {
 constexpr int kSwitches = 200;
 constexpr DWORD kOriginalResult = 36; // kRoutine with EAX = 5
 constexpr std::uint8_t kStartInput = 5;
+constexpr DWORD kCallChecks = kWaitMilliseconds; // one a millisecond
+
+// What the spinner reads and counts: the test sets `stop`, the spinner counts
+// its calls in `calls`.
+struct SpinnerWords {
+    volatile LONG stop = 0;
+    volatile LONG calls = 0;
+};
 
 // A thread that keeps calling `routine` with EAX = 5 until the word its
-// parameter points to is non-zero, then exits with the last result. The word
-// is read before each call, so the last result comes from a call made after
-// the word was set (a call begun before might still have been hooked).
+// parameter points to is non-zero, counting its calls in the word after it,
+// then exits with the last result. The word is read before each call, so the
+// last result comes from a call made after the word was set (a call begun
+// before might still have been hooked).
 std::vector<std::uint8_t> spinner(const std::uint8_t* routine) {
     const auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(routine));
     const auto exitThread =
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&ExitThread));
+    // clang-format off
     std::vector<std::uint8_t> code = {
-        0x8B, 0x4C,        0x24, 0x04,       //  0: mov ecx,[esp+4]
-        0x8B, 0x19,                          //  4: mov ebx,[ecx]
-        0xB8, kStartInput, 0x00, 0x00, 0x00, //  6: mov eax,5
-        0xBA, 0,           0,    0,    0,    // 11: mov edx,routine
-        0xFF, 0xD2,                          // 16: call edx
-        0x85, 0xDB,                          // 18: test ebx,ebx
-        0x74, 0xEE,                          // 20: jz 4
-        0x50,                                // 22: push eax
-        0xB8, 0,           0,    0,    0,    // 23: mov eax,ExitThread
-        0xFF, 0xD0,                          // 28: call eax
+        0x8B, 0x4C, 0x24, 0x04,       //  0: mov ecx,[esp+4]
+        0x8B, 0x19,                   //  4: mov ebx,[ecx]
+        0xB8, kStartInput, 0, 0, 0,   //  6: mov eax,5
+        0xBA, 0, 0, 0, 0,             // 11: mov edx,routine
+        0xFF, 0xD2,                   // 16: call edx
+        0x8B, 0x4C, 0x24, 0x04,       // 18: mov ecx,[esp+4]
+        0xFF, 0x41, 0x04,             // 22: inc dword [ecx+4]
+        0x85, 0xDB,                   // 25: test ebx,ebx
+        0x74, 0xE7,                   // 27: jz 4
+        0x50,                         // 29: push eax
+        0xB8, 0, 0, 0, 0,             // 30: mov eax,ExitThread
+        0xFF, 0xD0,                   // 35: call eax
     };
+    // clang-format on
     std::memcpy(code.data() + 12, &at, sizeof at);
-    std::memcpy(code.data() + 24, &exitThread, sizeof exitThread);
+    std::memcpy(code.data() + 31, &exitThread, sizeof exitThread);
     return code;
 }
 
-// Ends the spinner on every way out of a test: it reads a word on the test's
+// True once the spinner has finished a call since it had made `seen`.
+bool calledAgain(const SpinnerWords& words, LONG seen) {
+    for (DWORD i = 0; i < kCallChecks; ++i) {
+        if (words.calls != seen) {
+            return true;
+        }
+        Sleep(1);
+    }
+    return false;
+}
+
+// Ends the spinner on every way out of a test: it reads words on the test's
 // stack and runs code in the test's buffer.
 class SpinnerStop {
   public:
@@ -234,25 +258,29 @@ class SpinnerStop {
 
 // A thread that is running, not parked, through the very bytes the engine
 // changes: every switch waits until the thread has stopped before writing,
-// and moves it where it belongs, so it never runs half-written code.
+// and moves it where it belongs, so it never runs half-written code. Each
+// switch waits for a call of the spinner first, so that it meets the spinner
+// busy in the routine however the machine schedules it.
 TEST_F(HookThreadMove, ARunningThreadSurvivesEverySwitch) {
     std::uint8_t* target = buffer.put(kRoutine);
     std::uint8_t* detour = buffer.put({kRet});
     std::uint8_t* spin = buffer.put(spinner(target));
     void* original = nullptr;
     ASSERT_EQ(MH_CreateHook(target, detour, &original), MH_OK);
-    volatile LONG stop = 0;
-    HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(spin),
-                                 const_cast<LONG*>(&stop), 0, nullptr);
+    SpinnerWords words;
+    HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(spin), &words,
+                                 0, nullptr);
     ASSERT_NE(thread, nullptr);
     DWORD exitCode = 0;
     {
-        const SpinnerStop ending(stop, thread);
+        const SpinnerStop ending(words.stop, thread);
         for (int i = 0; i < kSwitches; ++i) {
+            ASSERT_TRUE(calledAgain(words, words.calls)) << i;
             ASSERT_EQ(MH_EnableHook(target), MH_OK) << i;
+            ASSERT_TRUE(calledAgain(words, words.calls)) << i;
             ASSERT_EQ(MH_DisableHook(target), MH_OK) << i;
         }
-        InterlockedExchange(&stop, 1);
+        InterlockedExchange(&words.stop, 1);
         ASSERT_EQ(WaitForSingleObject(thread, kWaitMilliseconds), WAIT_OBJECT_0);
         GetExitCodeThread(thread, &exitCode);
     }
