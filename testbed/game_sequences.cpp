@@ -14,22 +14,24 @@ template <typename Routine> void shutDownWithTheWorld(Routine routine) {
     game().worldShutdown = nullptr;
 }
 
-// What CGame::Initialise leaves: new, empty pools; the player on foot.
-void initialiseGame() {
+// The player of a game that starts again is on foot.
+void playerOnFoot() {
     world().playerVehicle = nullptr;
-    setPoolPresent(true);
 }
 
 } // namespace
 
+// CGame::Initialise makes new pools, whose ids start again.
 void startNewGame() {
     shutDownWithTheWorld(callGameShutdown);
-    initialiseGame();
+    makeNewPools();
+    playerOnFoot();
 }
 
+// The restart keeps the pools, and with them each slot's id.
 void loadGame() {
     shutDownWithTheWorld(callShutdownForRestart);
-    initialiseGame();
+    playerOnFoot();
 }
 
 void quitGame() {

@@ -4,9 +4,10 @@
 namespace testbed {
 
 // CGame::ShutDown (which deletes the world's vehicles, then shuts the pools
-// down from inside), then CGame::Initialise: frames go on after.
+// down from inside), then CGame::Initialise with new pools: frames go on after.
 void startNewGame();
-// ShutDownForRestart (the world's vehicles deleted inside), and the game goes on.
+// ShutDownForRestart (the world's vehicles deleted inside, the pools kept), and
+// the game goes on.
 void loadGame();
 // Quitting while playing: CGame::ShutDown (the vehicles deleted, then the
 // pools), then the RenderWare shutdown. No frame follows.

@@ -17,13 +17,12 @@ namespace addr = host::addr;
 namespace {
 
 constexpr std::uint8_t kFreeSlot = 0x80; // bit 7 of a slot's flag byte
-constexpr std::uint8_t kIdMask = 0x7F;   // the rest counts reuses of the slot
+constexpr std::uint8_t kIdMask = 0x7F;   // the rest counts the slot's allocations
 constexpr unsigned kHandleSlotShift = 8;
 constexpr std::int32_t kHandleIdMask = 0xFF;
 
 host::Vehicle gObjects[kPoolSlots] = {};
 std::uint8_t gFlags[kPoolSlots] = {};
-std::uint8_t gNextId[kPoolSlots] = {};
 host::VehiclePool gPool = {gObjects, gFlags, kPoolSlots, 0};
 host::Vehicle gPlayerPed = {};
 std::uint32_t gEngineInstance = 0x52574549; // any non-zero word: the engine exists
@@ -221,8 +220,11 @@ host::Vehicle* spawnVehicle(const VehicleDesign& design) {
         if ((gFlags[slot] & kFreeSlot) == 0) {
             continue;
         }
-        gFlags[slot] = gNextId[slot];
-        gNextId[slot] = static_cast<std::uint8_t>((gNextId[slot] + 1) & kIdMask);
+        // As the game's pool does, the id kept in the flag byte goes one on
+        // (seven bits, wrapping) each time the slot is handed out: a reused
+        // slot gives another handle, and a new pool's first vehicle in a slot
+        // has id 1, never 0.
+        gFlags[slot] = static_cast<std::uint8_t>((gFlags[slot] + 1) & kIdMask);
         host::Vehicle* vehicle = &gObjects[slot];
         *vehicle = host::Vehicle{};
         vehicle->placement = identityAt(design.position);
@@ -318,6 +320,16 @@ void repairVehicle(host::Vehicle* vehicle) {
 
 void setPoolPresent(bool present) {
     writeValue<void*>(addr::kVehiclePool, present ? &gPool : nullptr);
+}
+
+void makeNewPools() {
+    // The game deleted its vehicles before the old pools went; any still here
+    // would be lost with them.
+    removeAllVehicles();
+    for (std::uint8_t& flags : gFlags) {
+        flags = kFreeSlot;
+    }
+    setPoolPresent(true);
 }
 
 void leavePoolDangling() {

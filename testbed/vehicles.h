@@ -82,8 +82,12 @@ void installVehicles();
 void setPoolPresent(bool present);
 // What the game's pools shutdown leaves: the pools deleted, their pointer
 // unchanged, pointing at memory that faults when read, until the next game
-// initialises new pools (setPoolPresent).
+// initialises new pools (makeNewPools).
 void leavePoolDangling();
+// What the game's pools initialisation leaves: every slot free with its id
+// back at 0 (so slots hand out the same handles as in the last game), and the
+// pointer on the new pool.
+void makeNewPools();
 // Publishes the world's clock to the game clock word.
 void publishClock();
 

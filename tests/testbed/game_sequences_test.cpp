@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "drive.h"
+#include "host/addresses.h"
 #include "testbed/game_sequences.h"
 #include "testbed/geometry_ledger.h"
+#include "testbed/host_image.h"
 
 namespace {
 
@@ -44,11 +47,20 @@ host::Vehicle* driveAndHit(drive::Drive& d) {
     return car;
 }
 
+// The game's pool counts a slot's id on each time it hands the slot out, from
+// 0 in a new pool: the first car of a session, in slot 0, is handle 1.
+constexpr int kFirstCarHandle = 1;
+constexpr std::uint8_t kFreeSlot = 0x80;
+
 struct Sequence {
     const char* name;
     void (*restart)();
     const char* shutdownLine; // the lifecycle line its shutdown writes first
     int resumedLines;         // "deformation resumed" lines after it
+    // The handle of the new session's first car, in slot 0 again: a new game's
+    // new pools start the ids again, so the old car's handle comes back; a
+    // loaded game keeps its pool, so the slot's id goes on.
+    int handleAfter;
 };
 
 class AfterRestart : public testing::TestWithParam<Sequence> {};
@@ -59,7 +71,7 @@ TEST_P(AfterRestart, TheNewSessionDentsAndTheOldOneLeftNothing) {
     const Sequence& s = GetParam();
     drive::Drive d;
     const tb::GeometryLedger::Mark start = tb::ledger().mark();
-    driveAndHit(d);
+    const host::Vehicle* old = driveAndHit(d);
     ASSERT_EQ(d.hits().size(), 1u) << "the first session dents";
 
     s.restart();
@@ -67,9 +79,12 @@ TEST_P(AfterRestart, TheNewSessionDentsAndTheOldOneLeftNothing) {
     EXPECT_EQ(tb::ledger().problemsSince(start), "");
 
     d.frame(); // the first frame of the new session
-    driveAndHit(d);
+    ASSERT_EQ(driveAndHit(d), old) << "the new car takes the old car's slot";
     const std::vector<std::string> hits = d.hits();
     ASSERT_EQ(hits.size(), 2u) << "a hit after the restart dents again";
+    // With the same pointer, and after a new game the same handle, only the
+    // release at the shutdown keeps the old car's record off the new car.
+    EXPECT_EQ(d.hitHandles("player"), (std::vector<int>{kFirstCarHandle, s.handleAfter}));
     expectFirstDent(hits[1]);
     EXPECT_EQ(countOf(d.tb.logTexts(), kResumed), s.resumedLines);
     tb::quitGame();
@@ -79,9 +94,11 @@ TEST_P(AfterRestart, TheNewSessionDentsAndTheOldOneLeftNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Game, AfterRestart,
     testing::Values(Sequence{"StartNewGame", &tb::startNewGame,
-                             "Lifecycle: CGame::Shutdown begin; early cleanup.", 1},
+                             "Lifecycle: CGame::Shutdown begin; early cleanup.", 1,
+                             kFirstCarHandle},
                     Sequence{"LoadGame", &tb::loadGame,
-                             "Lifecycle: ShutDownForRestart begin; early cleanup.", 0}),
+                             "Lifecycle: ShutDownForRestart begin; early cleanup.", 0,
+                             kFirstCarHandle + 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // CGame::ShutDown shuts the pools down from inside: the plug-in releases the
@@ -95,6 +112,14 @@ TEST(GameSequences, StartNewGameRunsThePoolsShutdownInsideCGameShutdown) {
     const std::vector<std::string> log = d.tb.logTexts();
     EXPECT_EQ(countOf(log, "Lifecycle: releasing 1 tracked vehicles."), 1);
     EXPECT_EQ(countOf(log, "Lifecycle: pools shutdown begin; fallback cleanup."), 1);
+    // The new game's pools, as the plug-in reads them: every slot free, every
+    // id back at 0.
+    const auto* pool = tb::readValue<const host::VehiclePool*>(host::addr::kVehiclePool);
+    ASSERT_NE(pool, nullptr);
+    ASSERT_GT(pool->size, 0);
+    for (std::int32_t slot = 0; slot < pool->size; ++slot) {
+        ASSERT_EQ(pool->flags[slot], kFreeSlot) << "slot " << slot;
+    }
 }
 
 // Quitting while playing: CGame::ShutDown, then the RenderWare shutdown; no

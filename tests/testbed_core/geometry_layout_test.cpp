@@ -55,7 +55,8 @@ TEST_F(LayoutProbeTest, EveryOutcome) {
          1},
         {"both valid", MorphSlot::Both, {}, 0, kNotUnique, 1},
         {"neither valid", MorphSlot::Neither, {}, 0, kNotUnique, 1},
-        {"vertex count reads 2", MorphSlot::At5C, shortProbe(), 0, kNotUnique, 1},
+        {"vertex count reads 2 at 0x5C", MorphSlot::At5C, shortProbe(), 0, kNotUnique, 1},
+        {"vertex count reads 2 at 0x68", MorphSlot::At68, shortProbe(), 0, kNotUnique, 1},
         {"allocation fails", MorphSlot::At5C, failingCreate(), 0, kNoProbe, 0},
     };
     for (const ProbeCase& c : cases) {
