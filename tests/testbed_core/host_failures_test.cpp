@@ -8,8 +8,12 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -22,10 +26,14 @@
 #include "contacts/lifecycle.h"
 #include "contacts/tracking_table.h"
 #include "allocation_counter.h"
+#include "contacts/contact_hooks.h"
+#include "damage/part_retention.h"
 #include "deform_fixture.h"
+#include "hook/hook_api.h"
 #include "host/addresses.h"
 #include "mesh/geometry_layout.h"
 #include "mesh_builder.h"
+#include "plugin/call_site.h"
 #include "plugin/chaining_report.h"
 #include "plugin/crash_report.h"
 #include "plugin/frame_driver.h"
@@ -866,6 +874,383 @@ TEST_P(HookInstallHostFailure, BothGroupsSayItOnceAndLeaveTheGameAlone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, HookInstallHostFailure, testing::ValuesIn(kHookFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Under the hook installation: the thread hold, and MH_Initialize
+
+constexpr char kContactInitFailed[] = "Contact hooks: initialization failed; disabled.";
+constexpr char kLifecycleActive[] =
+    "Lifecycle hooks active: cleanup before CGame::Shutdown and ShutDownForRestart.";
+constexpr char kContactActive[] = "Contact hooks active: static, two-body and alternate collision "
+                                  "paths; original physics preserved.";
+constexpr char kActivationFailed[] = "Contact hook activation failed; deformation disabled.";
+constexpr char kRetentionConflict[] =
+    "Part retention: hook conflict/failure; stock detachment retained.";
+constexpr char kRetentionActivationFailed[] =
+    "Part retention: activation failed; stock detachment retained.";
+constexpr unsigned kDefaultAttempts = 4; // the key table's AttemptsPerStage
+
+std::string retentionActive(unsigned attempts) {
+    char line[160];
+    std::snprintf(
+        line, sizeof line,
+        "Part retention active: %u separate attempts per delayed stage; 750 ms contact gap.",
+        attempts);
+    return line;
+}
+
+std::string creationFailed(std::uintptr_t target, const char* status) {
+    char line[128];
+    std::snprintf(line, sizeof line, "Contact hook %08lX failed: %s; deformation disabled.",
+                  static_cast<unsigned long>(target), status);
+    return line;
+}
+
+template <typename Fn> std::uintptr_t codeOf(Fn* function) {
+    return reinterpret_cast<std::uintptr_t>(function);
+}
+
+// The plug-in's replacement and its pointer to the game's own routine, in
+// the order of kHooked.
+struct HookedRoutine {
+    std::uintptr_t replacement;
+    void** original;
+};
+
+const HookedRoutine kHookedRoutines[] = {
+    {codeOf(&fendrix::twoBodyContactHook), &fendrix::twoBodyContactOriginal},
+    {codeOf(&fendrix::staticContactHook), &fendrix::staticContactOriginal},
+    {codeOf(&fendrix::alternateContactHook), &fendrix::alternateContactOriginal},
+    {codeOf(&fendrix::cgameShutdownHook), &fendrix::cgameShutdownOriginal},
+    {codeOf(&fendrix::restartShutdownHook), &fendrix::restartShutdownOriginal},
+    {codeOf(&fendrix::retainDamage), &fendrix::retainDamageOriginal},
+    {codeOf(&fendrix::forgetRetention), &fendrix::forgetRetentionOriginal},
+};
+static_assert(std::size(kHookedRoutines) == std::size(kHooked));
+
+constexpr std::size_t kJumpLength = 5; // E9 and its rel32
+
+// The routine's entry jumps to the replacement.
+bool jumpsTo(std::uintptr_t routine, std::uintptr_t replacement) {
+    return testbed::readValue<std::uint8_t>(routine) == fendrix::kJmpRel32 &&
+           routine + kJumpLength + testbed::readValue<std::int32_t>(routine + 1) == replacement;
+}
+
+// A routine of the game spoiled for the test's span.
+Injection spoiled(std::uintptr_t address, testbed::Spoil how) {
+    auto routine = std::make_shared<testbed::SpoiledRoutine>(address, how);
+    return undoneBy([routine] { routine->restore(); });
+}
+
+// Both installations of the first frame, run in-process. Whatever the engine
+// holds afterwards, and the plug-in's pointers and flags, go back to how they
+// were, so that the next test meets a fresh engine.
+class HookInstallTest : public core_test::CoreTest {
+  protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        savedSettings_ = fendrix::settings;
+        fendrix::settings = fendrix::Settings{};
+        for (std::size_t i = 0; i < std::size(kHookedRoutines); ++i) {
+            originals_[i] = *kHookedRoutines[i].original;
+            before_.push_back(testbed::routineBytes(kHooked[i]));
+        }
+        flags_ = {fendrix::contactInstallAttempted, fendrix::contactHooksActive,
+                  fendrix::retentionInstallAttempted};
+    }
+    void TearDown() override {
+        for (std::uintptr_t a : kHooked) {
+            MH_DisableHook(reinterpret_cast<void*>(a));
+            MH_RemoveHook(reinterpret_cast<void*>(a));
+        }
+        for (std::size_t i = 0; i < std::size(kHookedRoutines); ++i) {
+            *kHookedRoutines[i].original = originals_[i];
+        }
+        fendrix::contactInstallAttempted = flags_[0];
+        fendrix::contactHooksActive = flags_[1];
+        fendrix::retentionInstallAttempted = flags_[2];
+        fendrix::settings = savedSettings_;
+        CoreTest::TearDown();
+    }
+
+    void install() {
+        fendrix::installContactHooks();
+        fendrix::installRetentionHooks();
+    }
+
+    // Takes the bytes anew (after a routine was spoiled).
+    void takeBytesBefore() {
+        for (std::size_t i = 0; i < std::size(kHooked); ++i) {
+            before_[i] = testbed::routineBytes(kHooked[i]);
+        }
+    }
+
+    void expectBytesAsBefore(const std::vector<std::uintptr_t>& except = {}) const {
+        for (std::size_t i = 0; i < std::size(kHooked); ++i) {
+            if (std::find(except.begin(), except.end(), kHooked[i]) == except.end()) {
+                EXPECT_EQ(testbed::routineBytes(kHooked[i]), before_[i]) << std::hex << kHooked[i];
+            }
+        }
+    }
+
+    // The game's contact routine runs as its own and hands back its result.
+    static void expectStaticContactRunsAsTheGames() {
+        const int calls = testbed::game().staticCalls;
+        host::ColPoint point = {};
+        float impulse = 0.0f;
+        EXPECT_EQ(testbed::callStaticContact(nullptr, &point, &impulse),
+                  testbed::game().collision.result);
+        EXPECT_EQ(testbed::game().staticCalls, calls + 1);
+    }
+
+  private:
+    fendrix::Settings savedSettings_;
+    void* originals_[std::size(kHookedRoutines)] = {};
+    std::vector<testbed::RoutineBytes> before_;
+    std::array<bool, 3> flags_{};
+};
+
+// Holds of the other threads refused so far: every refused snapshot or
+// unreadable thread list is one switch of the engine that could not go on.
+int gRefusedHolds = 0;
+
+HANDLE WINAPI refusedSnapshot(DWORD, DWORD) {
+    ++gRefusedHolds;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+}
+BOOL WINAPI unreadableThreadList(HANDLE, LPTHREADENTRY32) {
+    ++gRefusedHolds;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+struct HoldFailure {
+    const char* name;
+    const char* function; // the KERNEL32 call under the thread hold that fails
+    void* replacement;
+    std::uintptr_t unhookable; // a routine spoiled so that its creation fails; 0: none
+    Lines lines;
+    // One refused hold per MH_EnableHook and per MH_RemoveHook: creation holds
+    // nothing, nor does disabling a hook that was never enabled.
+    int holds;
+    // Hooks created, never enabled, and left by the roll-back's failed removal.
+    std::vector<std::uintptr_t> leftCreated;
+};
+
+void PrintTo(const HoldFailure& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::vector<std::uintptr_t> kAllHooked(std::begin(kHooked), std::end(kHooked));
+
+const HoldFailure kHoldFailures[] = {
+    // Each group: the first activation fails (1), the roll-back removes every
+    // entry and each removal fails (5, then 2).
+    {"SnapshotRefused",
+     "CreateToolhelp32Snapshot",
+     reinterpret_cast<void*>(&refusedSnapshot),
+     0,
+     {kActivationFailed, kRetentionActivationFailed},
+     1 + 5 + 1 + 2,
+     kAllHooked},
+    {"ThreadListUnreadable",
+     "Thread32First",
+     reinterpret_cast<void*>(&unreadableThreadList),
+     0,
+     {kActivationFailed, kRetentionActivationFailed},
+     1 + 5 + 1 + 2,
+     kAllHooked},
+    // The third contact entry cannot be created: the two before it are to be
+    // removed and neither removal can be (2); part retention as above (1 + 2).
+    {"ThirdContactEntryUnhookable",
+     "CreateToolhelp32Snapshot",
+     reinterpret_cast<void*>(&refusedSnapshot),
+     addr::kAlternateContact,
+     {creationFailed(addr::kAlternateContact, "MH_ERROR_UNSUPPORTED_FUNCTION"),
+      kRetentionActivationFailed},
+     2 + 1 + 2,
+     {addr::kTwoBodyContact, addr::kStaticContact, addr::kApplyComponentDamage,
+      addr::kSecondDamageRoutine}},
+    // The second part-retention routine cannot be hooked: the first one's
+    // removal fails (1) after the contact group's activation and roll-back (1 + 5).
+    {"SecondRetentionRoutineUnhookable",
+     "CreateToolhelp32Snapshot",
+     reinterpret_cast<void*>(&refusedSnapshot),
+     addr::kSecondDamageRoutine,
+     {kActivationFailed, kRetentionConflict},
+     1 + 5 + 1,
+     {addr::kTwoBodyContact, addr::kStaticContact, addr::kAlternateContact, addr::kGameShutdown,
+      addr::kShutdownForRestart, addr::kApplyComponentDamage}},
+};
+
+class HookInstallThreadHold : public HookInstallTest,
+                              public testing::WithParamInterface<HoldFailure> {};
+
+// No other thread can be held throughout the first frame's two installations:
+// each group says its line once, no routine changes, the failed roll-back is
+// neither logged nor acted on, and its hooks stay with the engine, disabled,
+// to be removed once threads can be held.
+TEST_P(HookInstallThreadHold, EachGroupSaysItOnceAndNoRoutineChanges) {
+    const HoldFailure& c = GetParam();
+    Injection spoil;
+    if (c.unhookable != 0) {
+        spoil = spoiled(c.unhookable, testbed::Spoil::Return);
+        takeBytesBefore();
+    }
+    gRefusedHolds = 0;
+    {
+        const ImportSwap failing(c.function, c.replacement);
+        ASSERT_TRUE(failing.active()) << "the engine imports " << c.function;
+        install();
+    }
+    EXPECT_EQ(log_.lines(), c.lines);
+    EXPECT_FALSE(fendrix::contactHooksActive);
+    EXPECT_EQ(gRefusedHolds, c.holds);
+    expectBytesAsBefore();
+    expectStaticContactRunsAsTheGames();
+
+    // Threads can be held again: what the roll-back could not remove goes now.
+    for (std::uintptr_t a : kHooked) {
+        const bool left =
+            std::find(c.leftCreated.begin(), c.leftCreated.end(), a) != c.leftCreated.end();
+        const MH_STATUS expected = left ? MH_ERROR_DISABLED : MH_ERROR_NOT_CREATED;
+        EXPECT_STREQ(MH_StatusToString(MH_DisableHook(reinterpret_cast<void*>(a))),
+                     MH_StatusToString(expected))
+            << std::hex << a;
+        EXPECT_STREQ(MH_StatusToString(MH_RemoveHook(reinterpret_cast<void*>(a))),
+                     MH_StatusToString(left ? MH_OK : MH_ERROR_NOT_CREATED))
+            << std::hex << a;
+    }
+    expectBytesAsBefore();
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, HookInstallThreadHold, testing::ValuesIn(kHoldFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// For its span, calls to a function linked into this program go to
+// `replacement`: a jump over the function's first bytes, put back afterwards.
+// The function must be longer than the jump and not running meanwhile.
+class RedirectedFunction {
+  public:
+    RedirectedFunction(void* function, const void* replacement)
+        : at_(static_cast<std::uint8_t*>(function)) {
+        std::memcpy(saved_, at_, kJumpLength);
+        std::uint8_t jump[kJumpLength] = {fendrix::kJmpRel32};
+        const std::int32_t displacement =
+            testbed::rel32(reinterpret_cast<std::uintptr_t>(at_) + kJumpLength, replacement);
+        std::memcpy(jump + 1, &displacement, sizeof displacement);
+        active_ = write(jump);
+    }
+    ~RedirectedFunction() {
+        if (active_) {
+            write(saved_);
+        }
+    }
+    RedirectedFunction(const RedirectedFunction&) = delete;
+    RedirectedFunction& operator=(const RedirectedFunction&) = delete;
+
+    bool active() const { return active_; }
+
+  private:
+    bool write(const std::uint8_t* bytes) {
+        DWORD protection = 0;
+        if (!VirtualProtect(at_, kJumpLength, PAGE_EXECUTE_READWRITE, &protection)) {
+            return false;
+        }
+        std::memcpy(at_, bytes, kJumpLength);
+        VirtualProtect(at_, kJumpLength, protection, &protection);
+        FlushInstructionCache(GetCurrentProcess(), at_, kJumpLength);
+        return true;
+    }
+
+    std::uint8_t* at_;
+    std::uint8_t saved_[kJumpLength] = {};
+    bool active_ = false;
+};
+
+// The bundled engine's MH_Initialize answers only MH_OK or
+// MH_ERROR_ALREADY_INITIALIZED. Its stand-in fails one call, counted from
+// the first, with a status a MinHook build can give; the others get what the
+// engine, already initialized, answers.
+int gInitializeCalls = 0;
+int gFailingInitializeCall = 0;
+
+MH_STATUS WINAPI standInInitialize() {
+    ++gInitializeCalls;
+    return gInitializeCalls == gFailingInitializeCall ? MH_ERROR_MEMORY_ALLOC
+                                                      : MH_ERROR_ALREADY_INITIALIZED;
+}
+
+struct InitializeFailure {
+    const char* name;
+    int failingCall; // 1: the contact group's, 2: part retention's
+    Lines lines;
+    bool contactActive;
+    std::vector<std::uintptr_t> hooked; // routines whose entry jumps to the replacement
+};
+
+void PrintTo(const InitializeFailure& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const InitializeFailure kInitializeFailures[] = {
+    {"ContactGroup",
+     1,
+     {kContactInitFailed, retentionActive(kDefaultAttempts)},
+     false,
+     {addr::kApplyComponentDamage, addr::kSecondDamageRoutine}},
+    {"PartRetention",
+     2,
+     {kLifecycleActive, kContactActive},
+     true,
+     {addr::kTwoBodyContact, addr::kStaticContact, addr::kAlternateContact, addr::kGameShutdown,
+      addr::kShutdownForRestart}},
+};
+
+class HookInstallInitializeFailure : public HookInstallTest,
+                                     public testing::WithParamInterface<InitializeFailure> {};
+
+// One group's MH_Initialize fails: that group installs nothing, the contact
+// group saying so, and the other group is installed as usual.
+TEST_P(HookInstallInitializeFailure, OnlyThatGroupIsLeftOut) {
+    const InitializeFailure& c = GetParam();
+    const MH_STATUS ready = MH_Initialize();
+    ASSERT_TRUE(ready == MH_OK || ready == MH_ERROR_ALREADY_INITIALIZED)
+        << MH_StatusToString(ready);
+    gInitializeCalls = 0;
+    gFailingInitializeCall = c.failingCall;
+    {
+        const RedirectedFunction failing(reinterpret_cast<void*>(&MH_Initialize),
+                                         reinterpret_cast<const void*>(&standInInitialize));
+        ASSERT_TRUE(failing.active());
+        install();
+    }
+    EXPECT_EQ(gInitializeCalls, 2) << "once per group";
+    EXPECT_EQ(log_.lines(), c.lines);
+    EXPECT_EQ(fendrix::contactHooksActive, c.contactActive);
+    for (std::size_t i = 0; i < std::size(kHooked); ++i) {
+        const bool hooked =
+            std::find(c.hooked.begin(), c.hooked.end(), kHooked[i]) != c.hooked.end();
+        EXPECT_EQ(jumpsTo(kHooked[i], kHookedRoutines[i].replacement), hooked)
+            << std::hex << kHooked[i];
+    }
+    expectBytesAsBefore(c.hooked);
+    if (!c.contactActive) {
+        expectStaticContactRunsAsTheGames();
+    }
+
+    // What was installed comes out again whole.
+    for (std::uintptr_t a : c.hooked) {
+        EXPECT_EQ(MH_DisableHook(reinterpret_cast<void*>(a)), MH_OK) << std::hex << a;
+        EXPECT_EQ(MH_RemoveHook(reinterpret_cast<void*>(a)), MH_OK) << std::hex << a;
+    }
+    expectBytesAsBefore();
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, HookInstallInitializeFailure,
+                         testing::ValuesIn(kInitializeFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
