@@ -663,6 +663,49 @@ Injected ignoredFailure(const char* function, void* replacement) {
     return {swappedImport(function, replacement), [] { return gIgnoredFailures > 0; }};
 }
 
+// The testbed keeps the game's code writable throughout, so a site's restored
+// protection would be the one it was made writable with. The sites go back to
+// read and execute, as the game's code is loaded, for start-up to restore
+// that; the whole host range is opened again afterwards.
+Injected siteProtectionNotRestored() {
+    for (std::uintptr_t site : kSites) {
+        DWORD previous = 0;
+        EXPECT_TRUE(VirtualProtect(reinterpret_cast<void*>(site), testbed::kCallLength,
+                                   PAGE_EXECUTE_READ, &previous));
+    }
+    Injected refusing =
+        ignoredFailure("VirtualProtect", reinterpret_cast<void*>(&protectionNotRestored));
+    return {undoneBy([swap = refusing.undo]() mutable {
+                swap.reset();
+                testbed::openHostImage();
+            }),
+            refusing.happened};
+}
+
+// What start-up registers as its crash handler, taken out again after the
+// test: a later test of this process that raises an exception meets only the
+// handlers it registered itself.
+using AddHandlerFn = PVOID(WINAPI*)(ULONG, PVECTORED_EXCEPTION_HANDLER);
+AddHandlerFn gAddHandler = nullptr;
+PVOID gStartupHandlers[4] = {};
+std::size_t gStartupHandlerCount = 0;
+
+// No allocation: the tracking-table row refuses start-up's next one.
+PVOID WINAPI keptHandler(ULONG first, PVECTORED_EXCEPTION_HANDLER handler) {
+    PVOID registered = gAddHandler(first, handler);
+    if (registered != nullptr && gStartupHandlerCount < std::size(gStartupHandlers)) {
+        gStartupHandlers[gStartupHandlerCount++] = registered;
+    }
+    return registered;
+}
+
+void removeStartupHandlers() {
+    for (std::size_t i = 0; i < gStartupHandlerCount; ++i) {
+        RemoveVectoredExceptionHandler(gStartupHandlers[i]);
+    }
+    gStartupHandlerCount = 0;
+}
+
 const StartupFailure kStartupFailures[] = {
     {"ModulePathUnreadable", false, [] { return Injected{}; }, {}, false, false, 0},
     {"SignatureQueryFails",
@@ -701,9 +744,7 @@ const StartupFailure kStartupFailures[] = {
      kSiteCount},
     {"SiteProtectionNotRestored",
      true,
-     [] {
-         return ignoredFailure("VirtualProtect", reinterpret_cast<void*>(&protectionNotRestored));
-     },
+     [] { return siteProtectionNotRestored(); },
      {kActive},
      true,
      true,
@@ -748,6 +789,11 @@ TEST_P(StartupHostFailure, OneLineAndTheGameRunsAsWithoutThePlugin) {
     gModulePath = c.modulePathKnown ? log.substr(0, log.size() - 4) + ".asi" : "";
     const ImportSwap path("GetModuleFileNameA", reinterpret_cast<void*>(&moduleFileName));
     ASSERT_TRUE(path.active());
+    const Injection handlersOut = undoneBy(&removeStartupHandlers); // after the swap below
+    gStartupHandlerCount = 0;
+    gAddHandler = &AddVectoredExceptionHandler; // the real one, read before the swap
+    const ImportSwap handlers("AddVectoredExceptionHandler", reinterpret_cast<void*>(&keptHandler));
+    ASSERT_TRUE(handlers.active());
     std::uintptr_t before[kSiteCount];
     for (std::size_t i = 0; i < kSiteCount; ++i) {
         before[i] = testbed::callTarget(kSites[i]);
