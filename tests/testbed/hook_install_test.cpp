@@ -22,6 +22,7 @@
 #include "testbed/fault.h"
 #include "testbed/host_image.h"
 #include "testbed/import_patch.h"
+#include "../hook_install_lines.h"
 #include "testbed/routine_faults.h"
 #include "testbed/routine_probe.h"
 
@@ -31,37 +32,12 @@ namespace addr = host::addr;
 namespace tb = testbed;
 using drive::Drive;
 using tb::Spoil;
+using namespace hook_lines;
 
-constexpr char kLifecycleActive[] =
-    "Lifecycle hooks active: cleanup before CGame::Shutdown and ShutDownForRestart.";
-constexpr char kContactActive[] = "Contact hooks active: static, two-body and alternate collision "
-                                  "paths; original physics preserved.";
-constexpr char kActivationFailed[] = "Contact hook activation failed; deformation disabled.";
-constexpr char kRetentionConflict[] =
-    "Part retention: hook conflict/failure; stock detachment retained.";
-constexpr char kRetentionActivationFailed[] =
-    "Part retention: activation failed; stock detachment retained.";
 constexpr char kGameShutdownBegin[] = "Lifecycle: CGame::Shutdown begin; early cleanup.";
 constexpr char kRestartBegin[] = "Lifecycle: ShutDownForRestart begin; early cleanup.";
 
-constexpr unsigned kDefaultAttempts = 4;
 constexpr float kHit = 600.0f; // impact 0.4 on a car of mass 1500: a dent
-
-std::string retentionActive(unsigned attempts) {
-    char line[160];
-    std::snprintf(
-        line, sizeof line,
-        "Part retention active: %u separate attempts per delayed stage; 750 ms contact gap.",
-        attempts);
-    return line;
-}
-
-std::string creationFailed(std::uintptr_t target, const char* status) {
-    char line[128];
-    std::snprintf(line, sizeof line, "Contact hook %08lX failed: %s; deformation disabled.",
-                  static_cast<unsigned long>(target), status);
-    return line;
-}
 
 // The first group in table order, then the second.
 constexpr std::uintptr_t kContactGroup[] = {addr::kTwoBodyContact, addr::kStaticContact,

@@ -25,6 +25,7 @@
 #include "contacts/hit_processing.h"
 #include "contacts/lifecycle.h"
 #include "contacts/tracking_table.h"
+#include "../hook_install_lines.h"
 #include "allocation_counter.h"
 #include "contacts/contact_hooks.h"
 #include "damage/part_retention.h"
@@ -706,6 +707,12 @@ void removeStartupHandlers() {
     gStartupHandlerCount = 0;
 }
 
+// A call whose failure start-up does not act on: it goes on to "Active.", the
+// table and every site redirected.
+StartupFailure goesOnDespite(const char* name, std::function<Injected()> inject) {
+    return {name, true, std::move(inject), {kActive}, true, true, kSiteCount};
+}
+
 const StartupFailure kStartupFailures[] = {
     {"ModulePathUnreadable", false, [] { return Injected{}; }, {}, false, false, 0},
     {"SignatureQueryFails",
@@ -722,40 +729,22 @@ const StartupFailure kStartupFailures[] = {
      true,
      true,
      0},
-    {"ThreadNoticesStayOn",
-     true,
-     [] {
-         return ignoredFailure("DisableThreadLibraryCalls",
-                               reinterpret_cast<void*>(&refusedThreadNotices));
-     },
-     {kActive},
-     true,
-     true,
-     kSiteCount},
-    {"CrashHandlerNotRegistered",
-     true,
-     [] {
-         return ignoredFailure("AddVectoredExceptionHandler",
-                               reinterpret_cast<void*>(&refusedExceptionHandler));
-     },
-     {kActive},
-     true,
-     true,
-     kSiteCount},
-    {"SiteProtectionNotRestored",
-     true,
-     [] { return siteProtectionNotRestored(); },
-     {kActive},
-     true,
-     true,
-     kSiteCount},
-    {"InstructionCacheNotFlushed",
-     true,
-     [] { return ignoredFailure("FlushInstructionCache", reinterpret_cast<void*>(&refusedFlush)); },
-     {kActive},
-     true,
-     true,
-     kSiteCount},
+    goesOnDespite("ThreadNoticesStayOn",
+                  [] {
+                      return ignoredFailure("DisableThreadLibraryCalls",
+                                            reinterpret_cast<void*>(&refusedThreadNotices));
+                  }),
+    goesOnDespite("CrashHandlerNotRegistered",
+                  [] {
+                      return ignoredFailure("AddVectoredExceptionHandler",
+                                            reinterpret_cast<void*>(&refusedExceptionHandler));
+                  }),
+    goesOnDespite("SiteProtectionNotRestored", [] { return siteProtectionNotRestored(); }),
+    goesOnDespite("InstructionCacheNotFlushed",
+                  [] {
+                      return ignoredFailure("FlushInstructionCache",
+                                            reinterpret_cast<void*>(&refusedFlush));
+                  }),
     // Start-up allocates once, the tracking table; the loader's thread must not
     // see it fail.
     {"TrackingTableCannotBeAllocated",
@@ -925,33 +914,7 @@ INSTANTIATE_TEST_SUITE_P(Calls, HookInstallHostFailure, testing::ValuesIn(kHookF
 // ---------------------------------------------------------------------------
 // Under the hook installation: the thread hold, and MH_Initialize
 
-constexpr char kContactInitFailed[] = "Contact hooks: initialization failed; disabled.";
-constexpr char kLifecycleActive[] =
-    "Lifecycle hooks active: cleanup before CGame::Shutdown and ShutDownForRestart.";
-constexpr char kContactActive[] = "Contact hooks active: static, two-body and alternate collision "
-                                  "paths; original physics preserved.";
-constexpr char kActivationFailed[] = "Contact hook activation failed; deformation disabled.";
-constexpr char kRetentionConflict[] =
-    "Part retention: hook conflict/failure; stock detachment retained.";
-constexpr char kRetentionActivationFailed[] =
-    "Part retention: activation failed; stock detachment retained.";
-constexpr unsigned kDefaultAttempts = 4; // the key table's AttemptsPerStage
-
-std::string retentionActive(unsigned attempts) {
-    char line[160];
-    std::snprintf(
-        line, sizeof line,
-        "Part retention active: %u separate attempts per delayed stage; 750 ms contact gap.",
-        attempts);
-    return line;
-}
-
-std::string creationFailed(std::uintptr_t target, const char* status) {
-    char line[128];
-    std::snprintf(line, sizeof line, "Contact hook %08lX failed: %s; deformation disabled.",
-                  static_cast<unsigned long>(target), status);
-    return line;
-}
+using namespace hook_lines;
 
 template <typename Fn> std::uintptr_t codeOf(Fn* function) {
     return reinterpret_cast<std::uintptr_t>(function);
