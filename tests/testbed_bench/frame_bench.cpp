@@ -29,7 +29,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -338,27 +337,16 @@ bool spawnPileUp(PileUp& pile) {
 // (outside the timed part).
 class HitLines {
   public:
-    explicit HitLines(std::string path) : path_(std::move(path)) { skipToEnd(); }
+    explicit HitLines(const tb::Testbed& session) : session_(session) { skipToEnd(); }
     void skipToEnd() { static_cast<void>(sinceLastRead()); }
     // The complete lines beginning with "Hit: " written since the last read.
     std::vector<std::string> sinceLastRead() {
+        const std::vector<tb::LogLine> lines = session_.log();
         std::vector<std::string> hits;
-        std::ifstream in(path_, std::ios::binary);
-        if (!in) {
-            return hits;
-        }
-        in.seekg(read_);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (in.eof()) {
-                break; // no newline yet: not a whole line
-            }
-            read_ += static_cast<std::streamoff>(line.size()) + 1;
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            if (line.rfind(kHitPrefix, 0) == 0) {
-                hits.push_back(line);
+        // Every line the plug-in ends ends with CR LF; one without is not whole yet.
+        for (; read_ < lines.size() && lines[read_].crlf; ++read_) {
+            if (lines[read_].text.rfind(kHitPrefix, 0) == 0) {
+                hits.push_back(lines[read_].text);
             }
         }
         return hits;
@@ -366,8 +354,8 @@ class HitLines {
 
   private:
     static constexpr char kHitPrefix[] = "Hit: ";
-    std::string path_;
-    std::streamoff read_ = 0;
+    const tb::Testbed& session_;
+    std::size_t read_ = 0;
 };
 
 // The number after `key` in a hit line; -1 when the key is missing.
@@ -498,9 +486,9 @@ void strikeFrame(const PileUp& pile, float impulse, bool on, Expect expect, HitL
 // a settling frame (the plug-in forgets the last trial's cars), the first
 // contact frame, then the growing hits. The plug-in's hit lines (LogHits is on
 // by default) and the cars' meshes show whether each frame held its work.
-WorstFigures runWorstFrames(fendrix::StageTimes* clock, const std::string& logPath) {
+WorstFigures runWorstFrames(fendrix::StageTimes* clock, const tb::Testbed& session) {
     WorstFigures f;
-    HitLines hitLines(logPath);
+    HitLines hitLines(session);
     PileUp pile;
     for (int trial = 0; trial < 2 * kWorstTrials && f.failure.empty(); ++trial) {
         const bool on = trial % 2 == 0;
@@ -634,7 +622,7 @@ int stagesRun() {
         std::fprintf(stderr, "frame_bench: the stage-clock build installed no hooks\n");
         return 1;
     }
-    const WorstFigures figures = runWorstFrames(clock, session.gameDir() + "FendrixVC.log");
+    const WorstFigures figures = runWorstFrames(clock, session);
     if (!worstFramesHeld(figures)) {
         return 1;
     }
@@ -838,7 +826,7 @@ int main(int argc, char** argv) {
 
     // 5. The worst frame, then where its time goes (a process of its own: the
     //    plug-in starts once per process).
-    const WorstFigures worst = runWorstFrames(nullptr, session.gameDir() + "FendrixVC.log");
+    const WorstFigures worst = runWorstFrames(nullptr, session);
     if (!worstFramesHeld(worst)) {
         return 1;
     }

@@ -870,50 +870,6 @@ constexpr std::uintptr_t kHooked[] = {
     addr::kSecondDamageRoutine,
 };
 
-class HookInstallHostFailure : public core_test::CoreTest,
-                               public testing::WithParamInterface<HookFailure> {};
-
-// The first frame's two installations with the call failing throughout: the
-// first entry of each group fails, each group says so once and leaves every
-// routine as it was, and the game's routines go on running as its own. (That
-// a later frame installs nothing is the frame driver's: hook_install_test.)
-TEST_P(HookInstallHostFailure, BothGroupsSayItOnceAndLeaveTheGameAlone) {
-    const HookFailure& c = GetParam();
-    fendrix::settings = fendrix::Settings{};
-    std::vector<testbed::RoutineBytes> before;
-    for (std::uintptr_t a : kHooked) {
-        before.push_back(testbed::routineBytes(a));
-    }
-    {
-        const ImportSwap failing(c.function, c.replacement);
-        ASSERT_TRUE(failing.active());
-        fendrix::installContactHooks();
-        fendrix::installRetentionHooks();
-    }
-    const Lines expected = {std::string("Contact hook 004B6600 failed: ") + c.status +
-                                "; deformation disabled.",
-                            "Part retention: hook conflict/failure; stock detachment retained."};
-    EXPECT_EQ(log_.lines(), expected);
-    EXPECT_FALSE(fendrix::contactHooksActive);
-    for (std::size_t i = 0; i < std::size(kHooked); ++i) {
-        EXPECT_EQ(testbed::routineBytes(kHooked[i]), before[i]) << std::hex << kHooked[i];
-    }
-
-    // The game's contact routine runs as its own and hands back its result.
-    const int calls = testbed::game().staticCalls;
-    host::ColPoint point = {};
-    float impulse = 0.0f;
-    EXPECT_EQ(testbed::callStaticContact(nullptr, &point, &impulse),
-              testbed::game().collision.result);
-    EXPECT_EQ(testbed::game().staticCalls, calls + 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Calls, HookInstallHostFailure, testing::ValuesIn(kHookFailures),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// ---------------------------------------------------------------------------
-// Under the hook installation: the thread hold, and MH_Initialize
-
 using namespace hook_lines;
 
 template <typename Fn> std::uintptr_t codeOf(Fn* function) {
@@ -938,12 +894,12 @@ const HookedRoutine kHookedRoutines[] = {
 };
 static_assert(std::size(kHookedRoutines) == std::size(kHooked));
 
-constexpr std::size_t kJumpLength = 5; // E9 and its rel32
+constexpr std::size_t kJumpLength = sizeof(fendrix::CallRel32); // E9 and its rel32, as a call
 
 // The routine's entry jumps to the replacement.
 bool jumpsTo(std::uintptr_t routine, std::uintptr_t replacement) {
     return testbed::readValue<std::uint8_t>(routine) == fendrix::kJmpRel32 &&
-           routine + kJumpLength + testbed::readValue<std::int32_t>(routine + 1) == replacement;
+           testbed::callTarget(routine) == replacement;
 }
 
 // A routine of the game spoiled for the test's span.
@@ -1019,6 +975,33 @@ class HookInstallTest : public core_test::CoreTest {
     std::vector<testbed::RoutineBytes> before_;
     std::array<bool, 3> flags_{};
 };
+
+class HookInstallHostFailure : public HookInstallTest,
+                               public testing::WithParamInterface<HookFailure> {};
+
+// The first frame's two installations with the call failing throughout: the
+// first entry of each group fails, each group says so once and leaves every
+// routine as it was, and the game's routines go on running as its own. (That
+// a later frame installs nothing is the frame driver's: hook_install_test.)
+TEST_P(HookInstallHostFailure, BothGroupsSayItOnceAndLeaveTheGameAlone) {
+    const HookFailure& c = GetParam();
+    {
+        const ImportSwap failing(c.function, c.replacement);
+        ASSERT_TRUE(failing.active());
+        install();
+    }
+    const Lines expected = {creationFailed(addr::kTwoBodyContact, c.status), kRetentionConflict};
+    EXPECT_EQ(log_.lines(), expected);
+    EXPECT_FALSE(fendrix::contactHooksActive);
+    expectBytesAsBefore();
+    expectStaticContactRunsAsTheGames();
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, HookInstallHostFailure, testing::ValuesIn(kHookFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Under the hook installation: the thread hold, and MH_Initialize
 
 // Holds of the other threads refused so far: every refused snapshot or
 // unreadable thread list is one switch of the engine that could not go on.
