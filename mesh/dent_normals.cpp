@@ -526,29 +526,28 @@ std::shared_ptr<const DentNormalsShape> buildShape(std::span<const Vec> base,
     }
     chainRings(m, edges, edgeStart);
 
-    // The base orientation of each group, or none where its triangles cancel;
-    // its span, the farthest corner of its triangles. One pass over each
-    // chain: the sum is surfaceAround's, pair by pair in the same order.
+    // The base orientation of each group, or none where its triangles cancel,
+    // from the sum a dent makes; its span, the farthest corner of its
+    // triangles.
     m.baseDirection.resize(groups);
     m.baseScale.resize(groups);
     m.span.resize(groups);
     const std::uint16_t* ring = m.ring.data();
     for (std::size_t g = 0; g < groups; ++g) {
         const Vec at = base[m.members[m.memberStart[g]]];
-        Vec sum;
+        const std::uint16_t* chains = ring + m.ringStart[g];
+        const std::uint16_t* last = ring + m.ringStart[g + 1];
+        const Vec sum = unrotated(surfaceAround(base.data(), at, chains, last));
         float total = 0.0f;
         float farthestSq = 0.0f;
-        for (const std::uint16_t *chain = ring + m.ringStart[g], *last = ring + m.ringStart[g + 1];
-             chain != last;) {
+        for (const std::uint16_t* chain = chains; chain != last;) {
             const std::uint16_t* end = chain + 1 + *chain;
             Vec previous = base[chain[1]] - at;
             farthestSq = std::max(farthestSq, lengthSq(previous));
             for (chain += 2; chain < end; ++chain) {
                 const Vec next = base[*chain] - at;
                 farthestSq = std::max(farthestSq, lengthSq(next));
-                const Vec turn = cross(previous, next);
-                sum = sum + turn;
-                total += length(turn);
+                total += length(cross(previous, next));
                 previous = next;
             }
             chain = end;
@@ -726,16 +725,17 @@ void rewriteNormals(const DentNormals& m, std::size_t count, const Vec* base, co
         const std::uint32_t first = memberStart[g];
         const std::uint32_t last = memberStart[g + 1];
         const std::uint16_t stand = members[first];
-        const Vec at = current[stand];
+        const Vec& at = current[stand];
         const float scale = baseScale[g];
-        if (at == base[stand] || !(scale > 0.0f)) {
+        if (samePlace(at, base[stand]) || !(scale > 0.0f)) {
             for (std::uint32_t i = first; i < last; ++i) {
                 normals[members[i]] = original[members[i]];
             }
             continue;
         }
         const Vec surface =
-            surfaceAround(current, at, ring + ringStart[g], ring + ringStart[g + 1]) * scale;
+            unrotated(surfaceAround(current, at, ring + ringStart[g], ring + ringStart[g + 1])) *
+            scale;
         for (std::uint32_t i = first; i < last; ++i) {
             const std::uint16_t v = members[i];
             if (batch.add(v, original[v], baseDirection[g], surface)) {

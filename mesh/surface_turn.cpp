@@ -55,13 +55,27 @@ void TurnBatch::turnFour(std::size_t first, Vec* normals) const {
         ok, _mm_and_ps(_mm_cmpge_ps(rSq, _mm_set1_ps(FLT_MIN)), _mm_cmple_ps(rSq, floatMax)));
     const Quad unit = r * _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(rSq));
 
-    alignas(16) float x[4], y[4], z[4];
-    _mm_store_ps(x, select(ok, unit.x, n.x));
-    _mm_store_ps(y, select(ok, unit.y, n.y));
-    _mm_store_ps(z, select(ok, unit.z, n.z));
-    for (std::size_t l = 0; l < 4; ++l) {
-        normals[vertex_[first + l]] = {x[l], y[l], z[l]};
-    }
+    // Back to one vector a vertex: x and y of two lanes in each half of xy,
+    // z of each lane moved down in turn.
+    const __m128 x = select(ok, unit.x, n.x);
+    const __m128 y = select(ok, unit.y, n.y);
+    __m128 z = select(ok, unit.z, n.z);
+    const __m128 xy01 = _mm_unpacklo_ps(x, y);
+    const __m128 xy23 = _mm_unpackhi_ps(x, y);
+    auto store = [&](std::size_t lane, __m128 halves, bool high) {
+        float* out = &normals[vertex_[first + lane]].x;
+        if (high) {
+            _mm_storeh_pi(reinterpret_cast<__m64*>(out), halves);
+        } else {
+            _mm_storel_pi(reinterpret_cast<__m64*>(out), halves);
+        }
+        _mm_store_ss(out + 2, z);
+        z = _mm_shuffle_ps(z, z, _MM_SHUFFLE(0, 3, 2, 1));
+    };
+    store(0, xy01, false);
+    store(1, xy01, true);
+    store(2, xy23, false);
+    store(3, xy23, true);
 }
 
 #endif

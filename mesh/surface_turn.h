@@ -16,6 +16,16 @@
 #define DENT_SURFACE_SSE 1
 #endif
 
+// The per-group sum is worth inlining into its one hot loop even where the
+// compiler finds it too large to.
+#if defined(_MSC_VER)
+#define DENT_INLINE_HOT __forceinline
+#elif defined(__GNUC__)
+#define DENT_INLINE_HOT inline __attribute__((always_inline))
+#else
+#define DENT_INLINE_HOT inline
+#endif
+
 namespace dent::detail {
 
 // A current surface whose squared length, in units of the base surface's,
@@ -81,6 +91,21 @@ inline __m128 load3(const Vec& v) {
     std::memcpy(&xy, &v.x, sizeof xy);
     return _mm_movelh_ps(_mm_castpd_ps(_mm_set_sd(xy)), _mm_load_ss(&v.z));
 }
+
+// A sum of cross products as the four-lane form keeps it: lanes (z, x, y, 0).
+using RotatedSum = __m128;
+
+inline Vec unrotated(RotatedSum sum) {
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, sum);
+    return {lanes[1], lanes[2], lanes[0]};
+}
+#else
+using RotatedSum = Vec;
+
+inline Vec unrotated(RotatedSum sum) {
+    return sum;
+}
 #endif
 
 // The triangles around a point are kept as chains of corners, each chain
@@ -98,22 +123,32 @@ void forEachCorner(const std::uint16_t* first, const std::uint16_t* last, Corner
     }
 }
 
-// Calls pair(p, q) for each two consecutive corners of the chains in
-// [first, last), chain by chain: the triangles around a point.
-template <class Pair>
-void forEachPair(const std::uint16_t* first, const std::uint16_t* last, Pair pair) {
-    while (first != last) {
-        const std::uint16_t* end = first + 1 + *first;
-        for (first += 2; first < end; ++first) {
-            pair(first[-1], first[0]);
-        }
-        first = end;
-    }
+// Whether a and b compare equal, as a == b does (a NaN is nowhere).
+inline bool samePlace(const Vec& a, const Vec& b) {
+#ifdef DENT_SURFACE_SSE
+    return _mm_movemask_ps(_mm_cmpeq_ps(load3(a), load3(b))) == 0xF;
+#else
+    return a == b;
+#endif
 }
 
-// The sum, pair by pair as forEachPair visits them, of cross(p - at, q - at):
-// the area-weighted normal of the triangles around `at`, doubled.
-inline Vec surfaceAround(const Vec* positions, Vec at, const std::uint16_t* first,
+// A chain of at least this many corners whose last is its first is a full
+// fan: a polygon of at least three corners around the point.
+inline constexpr std::ptrdiff_t kClosedFanCorners = 4;
+
+// Whether the chain [corners, end) goes right round its point.
+inline bool closedFan(const std::uint16_t* corners, const std::uint16_t* end) {
+    return end - corners >= kClosedFanCorners && corners[0] == end[-1];
+}
+
+// The area-weighted normal of the triangles around `at`, doubled: the sum,
+// chain by chain, of cross(p - at, q - at) over its pairs of corners. The
+// point cancels out of a full fan, whose sum is the vector area of the
+// polygon q0 .. q(m-1) that its corners make (doubled). That is summed a quad
+// at a time, q(k) q(k+1) q(k+2) with q0 adding cross(q(k+1) - q0, q(k+2) -
+// q(k)), at a third of the products of the pairs; the pairs of other chains
+// are summed one by one.
+DENT_INLINE_HOT RotatedSum surfaceAround(const Vec* positions, Vec at, const std::uint16_t* first,
                          const std::uint16_t* last) {
 #ifdef DENT_SURFACE_SSE
     // cross(u, v) = (u * v.yzx - u.yzx * v).yzx: the sum is kept in that
@@ -122,17 +157,36 @@ inline Vec surfaceAround(const Vec* positions, Vec at, const std::uint16_t* firs
     // products and differences of cross(), so the bits are the same.
     const __m128 a = load3(at);
     __m128 rotatedSum = _mm_setzero_ps();
-    auto corner = [&](std::uint16_t c) { return _mm_sub_ps(load3(positions[c]), a); };
+    auto load = [&](std::uint16_t c) { return load3(positions[c]); };
+    auto corner = [&](std::uint16_t c) { return _mm_sub_ps(load(c), a); };
     auto yzx = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1)); };
     auto add = [&](__m128 u, __m128 uYZX, __m128 v, __m128 vYZX) {
         rotatedSum = _mm_add_ps(rotatedSum, _mm_sub_ps(_mm_mul_ps(u, vYZX), _mm_mul_ps(uYZX, v)));
     };
+    auto addCross = [&](__m128 u, __m128 v) { add(u, yzx(u), v, yzx(v)); };
     while (first != last) {
-        const std::uint16_t* end = first + 1 + *first;
-        __m128 u = corner(first[1]);
+        const std::uint16_t* corners = first + 1;
+        const std::uint16_t* end = corners + *first;
+        if (closedFan(corners, end)) {
+            const __m128 q0 = load(corners[0]);
+            const std::uint16_t* lastCorner = end - 2; // the polygon's q(m-1)
+            const std::uint16_t* q = corners + 1;
+            __m128 before = load(q[0]);
+            for (; q + 2 <= lastCorner; q += 2) {
+                const __m128 after = load(q[2]);
+                addCross(_mm_sub_ps(load(q[1]), q0), _mm_sub_ps(after, before));
+                before = after;
+            }
+            if (q + 1 <= lastCorner) {
+                addCross(_mm_sub_ps(before, q0), _mm_sub_ps(load(q[1]), q0));
+            }
+            first = end;
+            continue;
+        }
+        __m128 u = corner(corners[0]);
         __m128 uYZX = yzx(u);
         // Two triangles a round, so that no vector needs copying.
-        for (first += 2; end - first >= 2; first += 2) {
+        for (first = corners + 1; end - first >= 2; first += 2) {
             const __m128 v = corner(first[0]);
             const __m128 vYZX = yzx(v);
             add(u, uYZX, v, vYZX);
@@ -146,14 +200,29 @@ inline Vec surfaceAround(const Vec* positions, Vec at, const std::uint16_t* firs
         }
         first = end;
     }
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, rotatedSum);
-    return {lanes[1], lanes[2], lanes[0]};
+    return rotatedSum;
 #else
     Vec sum;
-    forEachPair(first, last, [&](std::uint16_t p, std::uint16_t q) {
-        sum = sum + cross(positions[p] - at, positions[q] - at);
-    });
+    while (first != last) {
+        const std::uint16_t* corners = first + 1;
+        const std::uint16_t* end = corners + *first;
+        if (closedFan(corners, end)) {
+            const Vec q0 = positions[corners[0]];
+            const std::uint16_t* lastCorner = end - 2;
+            const std::uint16_t* q = corners + 1;
+            for (; q + 2 <= lastCorner; q += 2) {
+                sum = sum + cross(positions[q[1]] - q0, positions[q[2]] - positions[q[0]]);
+            }
+            if (q + 1 <= lastCorner) {
+                sum = sum + cross(positions[q[0]] - q0, positions[q[1]] - q0);
+            }
+        } else {
+            for (const std::uint16_t* c = corners + 1; c < end; ++c) {
+                sum = sum + cross(positions[c[-1]] - at, positions[c[0]] - at);
+            }
+        }
+        first = end;
+    }
     return sum;
 #endif
 }
