@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include "mesh/simd.h"
+#ifdef DENT_HAS_SSE2
 #include <emmintrin.h>
 #define DENT_BOUNDS_SSE 1
 #endif

@@ -12,7 +12,8 @@
 #include "mesh/displace_internal.h"
 #include "mesh/falloff.h"
 
-#if defined(__SSE__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 1)
+#include "mesh/simd.h"
+#ifdef DENT_HAS_SSE
 #include <xmmintrin.h>
 #define DENT_MESH_SSE 1
 #endif
@@ -23,15 +24,15 @@ using namespace detail;
 
 namespace {
 
+#ifdef DENT_MESH_SSE
+static_assert(sizeof(Vec) == 3 * sizeof(float), "Vec arrays are packed floats");
+
 // One vertex the long way, with the one-vertex form's checks.
 void settleOne(const ImpactField& f, Vec b, Vec c, float distanceSq, float push, Vec& out) {
     if (!settle(f, b, c, distanceSq, push, out)) {
         out = slowPath(f, b, c);
     }
 }
-
-#ifdef DENT_MESH_SSE
-static_assert(sizeof(Vec) == 3 * sizeof(float), "Vec arrays are packed floats");
 
 // Four vectors as x, y and z lanes. Lane-wise SSE arithmetic rounds exactly as
 // the scalar float operations do.

@@ -57,9 +57,11 @@ void TurnBatch::turnFour(std::size_t first, Vec* normals) const {
 
     // Back to one vector a vertex: x and y of two lanes in each half of xy,
     // z of each lane moved down in turn.
-    const __m128 x = select(ok, unit.x, n.x);
-    const __m128 y = select(ok, unit.y, n.y);
-    __m128 z = select(ok, unit.z, n.z);
+    // Lanes that keep their original are rare.
+    const bool allTurned = _mm_movemask_ps(ok) == 0xF;
+    const __m128 x = allTurned ? unit.x : select(ok, unit.x, n.x);
+    const __m128 y = allTurned ? unit.y : select(ok, unit.y, n.y);
+    __m128 z = allTurned ? unit.z : select(ok, unit.z, n.z);
     const __m128 xy01 = _mm_unpacklo_ps(x, y);
     const __m128 xy23 = _mm_unpackhi_ps(x, y);
     auto store = [&](std::size_t lane, __m128 halves, bool high) {

@@ -9,9 +9,10 @@
 #include <cstring>
 
 #include "mesh/dent_normals.h"
+#include "mesh/simd.h"
 #include "mesh/vec.h"
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#ifdef DENT_HAS_SSE2
 #include <emmintrin.h>
 #define DENT_SURFACE_SSE 1
 #endif
@@ -149,7 +150,7 @@ inline bool closedFan(const std::uint16_t* corners, const std::uint16_t* end) {
 // q(k)), at a third of the products of the pairs; the pairs of other chains
 // are summed one by one.
 DENT_INLINE_HOT RotatedSum surfaceAround(const Vec* positions, Vec at, const std::uint16_t* first,
-                         const std::uint16_t* last) {
+                                         const std::uint16_t* last) {
 #ifdef DENT_SURFACE_SSE
     // cross(u, v) = (u * v.yzx - u.yzx * v).yzx: the sum is kept in that
     // rotated order and turned back once, and each corner's rotated copy

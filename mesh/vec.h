@@ -2,7 +2,8 @@
 // Three single-precision floats: a position or direction in world, vehicle or
 // mesh space. All arithmetic stays in float so native and i686 builds agree.
 #include <cmath>
-#if defined(__SSE__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 1)
+#include "mesh/simd.h"
+#ifdef DENT_HAS_SSE
 #include <xmmintrin.h>
 #define DENT_SSE_SQRT 1
 #endif
