@@ -719,7 +719,7 @@ void rewriteNormals(const DentNormals& m, std::size_t count, const Vec* base, co
     const Vec* original = s.originalNormals.data();
     const Vec* baseDirection = s.baseDirection.data();
     const float* baseScale = s.baseScale.data();
-    TurnBatch batch;
+    TurnBatch batch(original, baseDirection);
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint16_t g = pending[k];
         const std::uint32_t first = memberStart[g];
@@ -733,12 +733,10 @@ void rewriteNormals(const DentNormals& m, std::size_t count, const Vec* base, co
             }
             continue;
         }
-        const Vec surface =
-            unrotated(surfaceAround(current, at, ring + ringStart[g], ring + ringStart[g + 1])) *
-            scale;
+        const RotatedSum surface =
+            surfaceAround(current, at, ring + ringStart[g], ring + ringStart[g + 1]);
         for (std::uint32_t i = first; i < last; ++i) {
-            const std::uint16_t v = members[i];
-            if (batch.add(v, original[v], baseDirection[g], surface)) {
+            if (batch.add(members[i], g, surface, scale)) {
                 batch.flush(normals);
             }
         }

@@ -31,15 +31,27 @@ __m128 select(__m128 mask, __m128 yes, __m128 no) {
     return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
 }
 
+// Four vectors, a lane each: x, y and z across the lanes.
+Quad gather(const Vec* from, const std::uint16_t* index) {
+    __m128 x = load3(from[index[0]]);
+    __m128 y = load3(from[index[1]]);
+    __m128 z = load3(from[index[2]]);
+    __m128 w = load3(from[index[3]]);
+    _MM_TRANSPOSE4_PS(x, y, z, w);
+    return {x, y, z};
+}
+
 } // namespace
 
 void TurnBatch::turnFour(std::size_t first, Vec* normals) const {
-    auto load = [first](const Lanes& l) {
-        return Quad{_mm_load_ps(l.x + first), _mm_load_ps(l.y + first), _mm_load_ps(l.z + first)};
-    };
-    const Quad n = load(n_);
-    const Quad a = load(a_);
-    const Quad c = load(c_);
+    const Quad n = gather(original_, vertex_ + first);
+    const Quad a = gather(direction_, group_ + first);
+    __m128 zs = _mm_load_ps(surface_[first]);
+    __m128 xs = _mm_load_ps(surface_[first + 1]);
+    __m128 ys = _mm_load_ps(surface_[first + 2]);
+    __m128 zeros = _mm_load_ps(surface_[first + 3]);
+    _MM_TRANSPOSE4_PS(zs, xs, ys, zeros);
+    const Quad c{xs, ys, zs};
     const __m128 floatMax = _mm_set1_ps(FLT_MAX);
 
     const __m128 cSq = dot4(c, c);
@@ -82,6 +94,14 @@ void TurnBatch::turnFour(std::size_t first, Vec* normals) const {
 
 #endif
 
+Vec TurnBatch::surface(std::size_t i) const {
+#ifdef DENT_SURFACE_SSE
+    return {surface_[i][1], surface_[i][2], surface_[i][0]};
+#else
+    return surface_[i];
+#endif
+}
+
 void TurnBatch::flush(Vec* normals) {
     std::size_t i = 0;
 #ifdef DENT_SURFACE_SSE
@@ -90,7 +110,8 @@ void TurnBatch::flush(Vec* normals) {
     }
 #endif
     for (; i < size_; ++i) {
-        normals[vertex_[i]] = turnedNormal(get(n_, i), get(a_, i), get(c_, i));
+        normals[vertex_[i]] =
+            turnedNormal(original_[vertex_[i]], direction_[group_[i]], surface(i));
     }
     size_ = 0;
 }

@@ -231,14 +231,22 @@ DENT_INLINE_HOT RotatedSum surfaceAround(const Vec* positions, Vec at, const std
 // Normals to turn, gathered so that four are turned at a time.
 class TurnBatch {
   public:
-    // Queues normals[vertex] = turnedNormal(original, direction, surface).
-    // True when the batch is full and must be flushed before the next add.
-    bool add(std::uint16_t vertex, Vec original, Vec direction, Vec surface) {
+    // The vertices' original normals and their groups' base directions.
+    TurnBatch(const Vec* original, const Vec* direction)
+        : original_(original), direction_(direction) {}
+
+    // Queues normals[vertex] = turnedNormal(original[vertex],
+    // direction[group], surface * scale). True when the batch is full and
+    // must be flushed before the next add.
+    bool add(std::uint16_t vertex, std::uint16_t group, RotatedSum surface, float scale) {
         const std::size_t i = size_++;
         vertex_[i] = vertex;
-        set(n_, i, original);
-        set(a_, i, direction);
-        set(c_, i, surface);
+        group_[i] = group;
+#ifdef DENT_SURFACE_SSE
+        _mm_store_ps(surface_[i], _mm_mul_ps(surface, _mm_set1_ps(scale)));
+#else
+        surface_[i] = surface * scale;
+#endif
         return size_ == kSize;
     }
 
@@ -247,25 +255,21 @@ class TurnBatch {
 
   private:
     static constexpr std::size_t kSize = 64; // a multiple of 4
-    struct Lanes {
-        alignas(16) float x[kSize];
-        alignas(16) float y[kSize];
-        alignas(16) float z[kSize];
-    };
 
-    static void set(Lanes& l, std::size_t i, Vec v) {
-        l.x[i] = v.x;
-        l.y[i] = v.y;
-        l.z[i] = v.z;
-    }
-    static Vec get(const Lanes& l, std::size_t i) { return {l.x[i], l.y[i], l.z[i]}; }
+    // The scaled surface of entry i.
+    Vec surface(std::size_t i) const;
 
 #ifdef DENT_SURFACE_SSE
     void turnFour(std::size_t first, Vec* normals) const;
-#endif
 
-    Lanes n_, a_, c_;
+    alignas(16) float surface_[kSize][4]; // as summed: lanes (z, x, y, 0)
+#else
+    Vec surface_[kSize];
+#endif
+    const Vec* original_;
+    const Vec* direction_;
     std::uint16_t vertex_[kSize];
+    std::uint16_t group_[kSize];
     std::size_t size_ = 0;
 };
 
