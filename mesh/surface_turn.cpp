@@ -32,7 +32,7 @@ __m128 select(__m128 mask, __m128 yes, __m128 no) {
 }
 
 // Four vectors, a lane each: x, y and z across the lanes.
-Quad gather(const Vec* from, const std::uint16_t* index) {
+DENT_INLINE_HOT Quad gather(const Vec* from, const std::uint16_t* index) {
     __m128 x = load3(from[index[0]]);
     __m128 y = load3(from[index[1]]);
     __m128 z = load3(from[index[2]]);
