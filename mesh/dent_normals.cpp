@@ -331,6 +331,7 @@ std::size_t DentNormalsShape::heldBytes() const {
     return bytesOf(basePositions) + bytesOf(triangles) + bytesOf(originalNormals) +
            bytesOf(groupOf) + bytesOf(memberStart) + bytesOf(members) + bytesOf(ringStart) +
            bytesOf(ring) + bytesOf(baseDirection) + bytesOf(baseScale) + bytesOf(span) +
+           bytesOf(nearEnd) +
            bytesOf(cellStart);
 }
 
@@ -532,19 +533,22 @@ std::shared_ptr<const DentNormalsShape> buildShape(std::span<const Vec> base,
     m.baseDirection.resize(groups);
     m.baseScale.resize(groups);
     m.span.resize(groups);
+    m.nearEnd.assign(groups, 0);
     const std::uint16_t* ring = m.ring.data();
     for (std::size_t g = 0; g < groups; ++g) {
         const Vec at = base[m.members[m.memberStart[g]]];
         const std::uint16_t* chains = ring + m.ringStart[g];
         const std::uint16_t* last = ring + m.ringStart[g + 1];
-        const Vec sum = unrotated(surfaceAround(base.data(), at, chains, last));
+        const Vec sum = unrotated(surfaceAround<false>(base.data(), at, chains, last));
         float total = 0.0f;
         float farthestSq = 0.0f;
         for (const std::uint16_t* chain = chains; chain != last;) {
             const std::uint16_t* end = chain + 1 + *chain;
             Vec previous = base[chain[1]] - at;
             farthestSq = std::max(farthestSq, lengthSq(previous));
+            m.nearEnd[g] |= chain[1] == n - 1 ? 1 : 0;
             for (chain += 2; chain < end; ++chain) {
+                m.nearEnd[g] |= *chain == n - 1 ? 1 : 0;
                 const Vec next = base[*chain] - at;
                 farthestSq = std::max(farthestSq, lengthSq(next));
                 total += length(cross(previous, next));
@@ -719,6 +723,7 @@ void rewriteNormals(const DentNormals& m, std::size_t count, const Vec* base, co
     const Vec* original = s.originalNormals.data();
     const Vec* baseDirection = s.baseDirection.data();
     const float* baseScale = s.baseScale.data();
+    const std::uint8_t* nearEnd = s.nearEnd.data();
     TurnBatch batch(original, baseDirection);
     for (std::size_t k = 0; k < count; ++k) {
         const std::uint16_t g = pending[k];
@@ -733,8 +738,11 @@ void rewriteNormals(const DentNormals& m, std::size_t count, const Vec* base, co
             }
             continue;
         }
-        const RotatedSum surface =
-            surfaceAround(current, at, ring + ringStart[g], ring + ringStart[g + 1]);
+        const std::uint16_t* chains = ring + ringStart[g];
+        const std::uint16_t* chainsEnd = ring + ringStart[g + 1];
+        const RotatedSum surface = nearEnd[g] != 0
+                                       ? surfaceAround<false>(current, at, chains, chainsEnd)
+                                       : surfaceAround<true>(current, at, chains, chainsEnd);
         for (std::uint32_t i = first; i < last; ++i) {
             if (batch.add(members[i], g, surface, scale)) {
                 batch.flush(normals);

@@ -42,6 +42,7 @@ struct DentNormalsShape {
     std::vector<Vec> baseDirection;         // per group: unit area-weighted base normal
     std::vector<float> baseScale;           // per group: 1 / its length; 0 without orientation
     std::vector<float> span;                // per group: farthest corner of its triangles
+    std::vector<std::uint8_t> nearEnd;      // per group: 1 if the last vertex is a corner of them
     std::vector<std::uint32_t> cellStart;   // per grid cell: its first group; one past the last
     // The grid: cells of one size from the base shape's lowest corner.
     double gridMin[3] = {0.0, 0.0, 0.0};

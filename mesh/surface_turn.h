@@ -148,7 +148,10 @@ inline bool closedFan(const std::uint16_t* corners, const std::uint16_t* end) {
 // polygon q0 .. q(m-1) that its corners make (doubled). That is summed a quad
 // at a time, q(k) q(k+1) q(k+2) with q0 adding cross(q(k+1) - q0, q(k+2) -
 // q(k)), at a third of the products of the pairs; the pairs of other chains
-// are summed one by one.
+// are summed one by one. Wide: corners may be read 16 bytes at a time (none
+// is the last of `positions`); the fourth lane then holds the next vertex's
+// x, which the lanes of the sum never mix into the other three.
+template <bool Wide>
 DENT_INLINE_HOT RotatedSum surfaceAround(const Vec* positions, Vec at, const std::uint16_t* first,
                                          const std::uint16_t* last) {
 #ifdef DENT_SURFACE_SSE
@@ -158,7 +161,13 @@ DENT_INLINE_HOT RotatedSum surfaceAround(const Vec* positions, Vec at, const std
     // products and differences of cross(), so the bits are the same.
     const __m128 a = load3(at);
     __m128 rotatedSum = _mm_setzero_ps();
-    auto load = [&](std::uint16_t c) { return load3(positions[c]); };
+    auto load = [&](std::uint16_t c) {
+        if constexpr (Wide) {
+            return _mm_loadu_ps(&positions[c].x);
+        } else {
+            return load3(positions[c]);
+        }
+    };
     auto corner = [&](std::uint16_t c) { return _mm_sub_ps(load(c), a); };
     auto yzx = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 2, 1)); };
     auto add = [&](__m128 u, __m128 uYZX, __m128 v, __m128 vYZX) {
