@@ -42,6 +42,14 @@ constexpr float kRimOutside = 1.0f + 0x1p-18f;
 // A group whose triangles lie within the radius with this share of it to
 // spare has only neighbours that the reach test finds by themselves.
 constexpr float kInnerSlack = 0x1p-16f;
+// A cell whose farthest point lies within this share of the radius, less its
+// groups' largest span, holds only groups that pass both tests above: the
+// share leaves room for the rim margins and for the rounding of a float
+// distance (a few parts in 2^24). The cell's bounds are widened by this share
+// of the largest coordinate in play, past the rounding of the cell a
+// position is filed in and of the bounds themselves.
+constexpr double kDeepInside = 1.0 - 0x1p-14;
+constexpr double kCellBoundSlack = 1e-9;
 // Cells of up to this many vertices are put in order by insertion.
 constexpr std::ptrdiff_t kInsertionSortLimit = 16;
 // The most corners a chain holds: its length is a 16-bit number.
@@ -331,8 +339,7 @@ std::size_t DentNormalsShape::heldBytes() const {
     return bytesOf(basePositions) + bytesOf(triangles) + bytesOf(originalNormals) +
            bytesOf(groupOf) + bytesOf(memberStart) + bytesOf(members) + bytesOf(ringStart) +
            bytesOf(ring) + bytesOf(baseDirection) + bytesOf(baseScale) + bytesOf(span) +
-           bytesOf(nearEnd) +
-           bytesOf(cellStart);
+           bytesOf(nearEnd) + bytesOf(cellStart) + bytesOf(cellSpan);
 }
 
 namespace {
@@ -563,6 +570,12 @@ std::shared_ptr<const DentNormalsShape> buildShape(std::span<const Vec> base,
         m.baseDirection[g] = o.direction;
         m.baseScale[g] = o.scale;
     }
+    m.cellSpan.assign(cellTotal, 0.0f);
+    for (std::size_t c = 0; c < cellTotal; ++c) {
+        for (std::uint32_t g = m.cellStart[c]; g < m.cellStart[c + 1]; ++g) {
+            m.cellSpan[c] = std::max(m.cellSpan[c], m.span[g]);
+        }
+    }
 
     m.originalNormals.assign(normals.begin(), normals.end());
     m.basePositions.assign(base.begin(), base.end());
@@ -683,26 +696,54 @@ std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* ba
     }
     const auto columns = static_cast<std::uint32_t>(s.cells[1]);
     const auto depth = static_cast<std::uint32_t>(s.cells[2]);
+    // The squared distance from the centre to the farthest point of a cell
+    // along one axis, its bounds a little widened.
+    double magnitude = s.cellSize;
+    for (int a = 0; a < 3; ++a) {
+        magnitude = std::max(magnitude, std::abs(s.gridMin[a]) + s.cellSize * s.cells[a] +
+                                            std::abs(static_cast<double>(axis(centre, a))));
+    }
+    const double boundSlack = magnitude * kCellBoundSlack;
+    auto farthestSq = [&](int a, std::int32_t cell) {
+        const double lowBound = s.gridMin[a] + s.cellSize * cell - boundSlack;
+        const double highBound = s.gridMin[a] + s.cellSize * (cell + 1) + boundSlack;
+        const double c = axis(centre, a);
+        const double far = std::max(std::abs(c - lowBound), std::abs(highBound - c));
+        return far * far;
+    };
+    const double deepRadius = static_cast<double>(radius) * kDeepInside;
     for (std::int32_t x = low[0]; x <= high[0]; ++x) {
+        const double farX = farthestSq(0, x);
         for (std::int32_t y = low[1]; y <= high[1]; ++y) {
+            const double farXY = farX + farthestSq(1, y);
             const std::uint32_t row =
                 (static_cast<std::uint32_t>(x) * columns + static_cast<std::uint32_t>(y)) * depth;
-            const std::uint32_t from = s.cellStart[row + static_cast<std::uint32_t>(low[2])];
-            const std::uint32_t to = s.cellStart[row + static_cast<std::uint32_t>(high[2]) + 1];
-            for (std::uint32_t g = from; g < to; ++g) {
-                // The dent's own reach test (it moves only what lies within),
-                // with the root taken only near the rim.
-                const float distanceSq = lengthSq(base[members[memberStart[g]]] - centre);
-                if (!(distanceSq < surelyWithin) &&
-                    !(distanceSq <= maybeWithin && squareRoot(distanceSq) < radius)) {
+            for (std::int32_t z = low[2]; z <= high[2]; ++z) {
+                const std::uint32_t cell = row + static_cast<std::uint32_t>(z);
+                const std::uint32_t from = s.cellStart[cell];
+                const std::uint32_t to = s.cellStart[cell + 1];
+                const double room = deepRadius - s.cellSpan[cell];
+                if (!coarse && room > 0.0 && farXY + farthestSq(2, z) < room * room) {
+                    for (std::uint32_t g = from; g < to; ++g) {
+                        mark(static_cast<std::uint16_t>(g));
+                    }
                     continue;
                 }
-                mark(static_cast<std::uint16_t>(g));
-                // Neighbours beyond the radius exist only near its rim.
-                const float inner = radius - span[g] - radius * kInnerSlack;
-                if (coarse || !(inner > 0.0f) || !(distanceSq < inner * inner)) {
-                    forEachCorner(ring + ringStart[g], ring + ringStart[g + 1],
-                                  [&](std::uint16_t corner) { mark(groupOf[corner]); });
+                for (std::uint32_t g = from; g < to; ++g) {
+                    // The dent's own reach test (it moves only what lies within),
+                    // with the root taken only near the rim.
+                    const float distanceSq = lengthSq(base[members[memberStart[g]]] - centre);
+                    if (!(distanceSq < surelyWithin) &&
+                        !(distanceSq <= maybeWithin && squareRoot(distanceSq) < radius)) {
+                        continue;
+                    }
+                    mark(static_cast<std::uint16_t>(g));
+                    // Neighbours beyond the radius exist only near its rim.
+                    const float inner = radius - span[g] - radius * kInnerSlack;
+                    if (coarse || !(inner > 0.0f) || !(distanceSq < inner * inner)) {
+                        forEachCorner(ring + ringStart[g], ring + ringStart[g + 1],
+                                      [&](std::uint16_t corner) { mark(groupOf[corner]); });
+                    }
                 }
             }
         }

@@ -44,6 +44,7 @@ struct DentNormalsShape {
     std::vector<float> span;                // per group: farthest corner of its triangles
     std::vector<std::uint8_t> nearEnd;      // per group: 1 if the last vertex is a corner of them
     std::vector<std::uint32_t> cellStart;   // per grid cell: its first group; one past the last
+    std::vector<float> cellSpan;            // per grid cell: the largest span of its groups
     // The grid: cells of one size from the base shape's lowest corner.
     double gridMin[3] = {0.0, 0.0, 0.0};
     double cellSize = 1.0;

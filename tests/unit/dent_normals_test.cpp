@@ -663,6 +663,33 @@ TEST(DentNormals, RewritesOnlyTheReachAndItsNeighbours) {
     }
 }
 
+// Jittered sheets of triangles, near the origin or far from it, dented
+// anywhere with radii of every size, some ending exactly at a vertex: whole
+// cells of vertices lie deep within the radius, and the rim cuts others.
+TEST(DentNormals, RewritesTheReachAndItsNeighboursAtAnyRadius) {
+    modeltest::Rng rng(0x5EE7);
+    for (int c = 0; c < 150; ++c) {
+        SCOPED_TRACE(c);
+        Mesh m = grid(30 + rng.below(20), 20 + rng.below(20));
+        const float offset = rng.chance(4) ? rng.uniform(-1e4f, 1e4f) : 0.0f;
+        for (Vec& p : m.base) {
+            p = Vec{offset + p.x + rng.uniform(-0.3f, 0.3f) * kStep,
+                    p.y + rng.uniform(-0.3f, 0.3f) * kStep, rng.uniform(-0.05f, 0.05f)};
+        }
+        const Vec target = m.base[static_cast<std::size_t>(rng.below(int(m.base.size())))];
+        const Vec centre = target + Vec{rng.uniform(-1, 1), rng.uniform(-1, 1), 0.0f};
+        const float radius =
+            rng.chance(3) ? dent::length(target - centre) : rng.uniform(0.01f, 3.0f);
+        dent::DentNormals data = dent::buildDentNormals(m.base, m.normals, m.triangles);
+        std::vector<Vec> normals(m.base.size(), kPoison);
+        dent::followDent(data, centre, radius, m.base, m.base, normals);
+        const std::set<std::size_t> expected = reachAndNeighbours(m, centre, radius);
+        for (std::size_t v = 0; v < m.base.size(); ++v) {
+            ASSERT_EQ(!sameBits(normals[v], kPoison), expected.count(v) == 1) << "vertex " << v;
+        }
+    }
+}
+
 // Point clouds of many shapes: flat, in a line, at one point, far from the
 // origin, so small that squared distances underflow, with repeated places;
 // radii ending exactly at a vertex, and tiny ones.
