@@ -25,6 +25,9 @@ constexpr float kFlatSineSq = 1e-10f;
 // Triangles around a group whose normals cancel to a thousandth of their
 // summed lengths leave it without an orientation.
 constexpr float kCancelledSq = 1e-6f;
+// Covers the rounding of a bound on those summed lengths, so that a group it
+// finds oriented is oriented by the lengths themselves.
+constexpr float kBoundRounding = 1.01f;
 // About this many vertices per grid cell.
 constexpr std::size_t kVerticesPerCell = 4;
 // Widens the reach of the cell search past the rounding of a float distance,
@@ -504,8 +507,12 @@ std::shared_ptr<const DentNormalsShape> buildShape(std::span<const Vec> base,
 
     // Each group's triangles, seen from it. A triangle takes part when its
     // corners are all on the grid and its base shape has an orientation.
+    // The groups that see the last vertex as a corner are marked, since its
+    // position cannot be read 16 bytes wide.
     std::vector<std::uint8_t> takesPart(triangles.size());
     std::vector<std::uint32_t> edgeStart(groups + 1, 0);
+    m.nearEnd.assign(groups, 0);
+    const std::size_t lastVertex = n - 1;
     for (std::size_t i = 0; i < triangles.size(); ++i) {
         const TriangleCorners& t = triangles[i];
         const bool part = m.groupOf[t[0]] != DentNormalsShape::kNoGroup &&
@@ -516,6 +523,11 @@ std::shared_ptr<const DentNormalsShape> buildShape(std::span<const Vec> base,
         if (part) {
             for (std::uint16_t corner : t) {
                 ++edgeStart[m.groupOf[corner] + 1];
+            }
+            if (t[0] == lastVertex || t[1] == lastVertex || t[2] == lastVertex) {
+                for (std::uint16_t corner : t) {
+                    m.nearEnd[m.groupOf[corner]] = 1;
+                }
             }
         }
     }
@@ -540,32 +552,33 @@ std::shared_ptr<const DentNormalsShape> buildShape(std::span<const Vec> base,
     m.baseDirection.resize(groups);
     m.baseScale.resize(groups);
     m.span.resize(groups);
-    m.nearEnd.assign(groups, 0);
     const std::uint16_t* ring = m.ring.data();
     for (std::size_t g = 0; g < groups; ++g) {
         const Vec at = base[m.members[m.memberStart[g]]];
         const std::uint16_t* chains = ring + m.ringStart[g];
         const std::uint16_t* last = ring + m.ringStart[g + 1];
         const Vec sum = unrotated(surfaceAround<false>(base.data(), at, chains, last));
-        float total = 0.0f;
+        // The squared lengths of the corners bound the summed lengths of the
+        // triangles' normals from above (|u x v| <= (|u|^2 + |v|^2) / 2 for
+        // each pair), which are worked out only where the bound cannot tell.
         float farthestSq = 0.0f;
-        for (const std::uint16_t* chain = chains; chain != last;) {
-            const std::uint16_t* end = chain + 1 + *chain;
-            Vec previous = base[chain[1]] - at;
-            farthestSq = std::max(farthestSq, lengthSq(previous));
-            m.nearEnd[g] |= chain[1] == n - 1 ? 1 : 0;
-            for (chain += 2; chain < end; ++chain) {
-                m.nearEnd[g] |= *chain == n - 1 ? 1 : 0;
-                const Vec next = base[*chain] - at;
-                farthestSq = std::max(farthestSq, lengthSq(next));
-                total += length(cross(previous, next));
-                previous = next;
-            }
-            chain = end;
-        }
+        float bound = 0.0f;
+        forEachCorner(chains, last, [&](std::uint16_t corner) {
+            const float sq = lengthSq(base[corner] - at);
+            farthestSq = std::max(farthestSq, sq);
+            bound += sq;
+        });
         m.span[g] = squareRoot(farthestSq);
         const float sumSq = lengthSq(sum);
-        const bool oriented = std::isfinite(sumSq) && sumSq > kCancelledSq * total * total;
+        const float loose = bound * kBoundRounding;
+        bool oriented = std::isfinite(sumSq) && sumSq > kCancelledSq * loose * loose;
+        if (!oriented && std::isfinite(sumSq)) {
+            float total = 0.0f;
+            forEachPair(chains, last, [&](std::uint16_t p, std::uint16_t q) {
+                total += length(cross(base[p] - at, base[q] - at));
+            });
+            oriented = sumSq > kCancelledSq * total * total;
+        }
         const Orientation o = oriented ? orientationOf(sum) : Orientation{};
         m.baseDirection[g] = o.direction;
         m.baseScale[g] = o.scale;

@@ -124,6 +124,19 @@ void forEachCorner(const std::uint16_t* first, const std::uint16_t* last, Corner
     }
 }
 
+// Calls pair(p, q) for each two consecutive corners of the chains in
+// [first, last), chain by chain: the triangles around a point.
+template <class Pair>
+void forEachPair(const std::uint16_t* first, const std::uint16_t* last, Pair pair) {
+    while (first != last) {
+        const std::uint16_t* end = first + 1 + *first;
+        for (first += 2; first < end; ++first) {
+            pair(first[-1], first[0]);
+        }
+        first = end;
+    }
+}
+
 // Whether a and b compare equal, as a == b does (a NaN is nowhere).
 inline bool samePlace(const Vec& a, const Vec& b) {
 #ifdef DENT_SURFACE_SSE
