@@ -709,14 +709,15 @@ std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* ba
     }
     const auto columns = static_cast<std::uint32_t>(s.cells[1]);
     const auto depth = static_cast<std::uint32_t>(s.cells[2]);
-    // The squared distance from the centre to the farthest point of a cell
-    // along one axis, its bounds a little widened.
+    // The largest coordinate in play, for the widening of a cell's bounds.
     double magnitude = s.cellSize;
     for (int a = 0; a < 3; ++a) {
         magnitude = std::max(magnitude, std::abs(s.gridMin[a]) + s.cellSize * s.cells[a] +
                                             std::abs(static_cast<double>(axis(centre, a))));
     }
     const double boundSlack = magnitude * kCellBoundSlack;
+    // The squared distance from the centre to the farthest point of a cell
+    // along one axis, its bounds widened.
     auto farthestSq = [&](int a, std::int32_t cell) {
         const double lowBound = s.gridMin[a] + s.cellSize * cell - boundSlack;
         const double highBound = s.gridMin[a] + s.cellSize * (cell + 1) + boundSlack;
