@@ -726,6 +726,9 @@ std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* ba
         return far * far;
     };
     const double deepRadius = static_cast<double>(radius) * kDeepInside;
+    // Where the squared radius overflows, so may a float distance the test
+    // below takes in double; and a subnormal one is too coarse to tell.
+    const bool deepCells = !coarse && radiusSq <= FLT_MAX;
     for (std::int32_t x = low[0]; x <= high[0]; ++x) {
         const double farX = farthestSq(0, x);
         for (std::int32_t y = low[1]; y <= high[1]; ++y) {
@@ -737,7 +740,7 @@ std::size_t collectReach(DentNormals& m, Vec centre, float radius, const Vec* ba
                 const std::uint32_t from = s.cellStart[cell];
                 const std::uint32_t to = s.cellStart[cell + 1];
                 const double room = deepRadius - s.cellSpan[cell];
-                if (!coarse && room > 0.0 && farXY + farthestSq(2, z) < room * room) {
+                if (deepCells && room > 0.0 && farXY + farthestSq(2, z) < room * room) {
                     for (std::uint32_t g = from; g < to; ++g) {
                         mark(static_cast<std::uint16_t>(g));
                     }

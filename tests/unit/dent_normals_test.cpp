@@ -663,6 +663,20 @@ TEST(DentNormals, RewritesOnlyTheReachAndItsNeighbours) {
     }
 }
 
+// A vertex whose float distance from the centre overflows lies beyond any
+// radius for the dent, however near it is in exact arithmetic.
+TEST(DentNormals, AVertexWhoseDistanceOverflowsIsBeyondTheRadius) {
+    Mesh m;
+    m.add({44.87f, 0.0f, 0.0f}, kUp);
+    const Vec centre{0.0f, 5.07e19f, 0.0f};
+    const float radius = 1.7e38f;
+    ASSERT_FALSE(dent::length(m.base[0] - centre) < radius);
+    dent::DentNormals data = dent::buildDentNormals(m.base, m.normals, m.triangles);
+    std::vector<Vec> normals(1, kPoison);
+    dent::followDent(data, centre, radius, m.base, m.base, normals);
+    EXPECT_TRUE(sameBits(normals[0], kPoison));
+}
+
 // Jittered sheets of triangles, near the origin or far from it, dented
 // anywhere with radii of every size, some ending exactly at a vertex: whole
 // cells of vertices lie deep within the radius, and the rim cuts others.
