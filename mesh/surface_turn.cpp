@@ -67,13 +67,14 @@ void TurnBatch::turnFour(std::size_t first, Vec* normals) const {
         ok, _mm_and_ps(_mm_cmpge_ps(rSq, _mm_set1_ps(FLT_MIN)), _mm_cmple_ps(rSq, floatMax)));
     const Quad unit = r * _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(rSq));
 
-    // Back to one vector a vertex: x and y of two lanes in each half of xy,
-    // z of each lane moved down in turn.
-    // Lanes that keep their original are rare.
+    // Lanes that keep their original are rare: the selection is skipped
+    // where none does.
     const bool allTurned = _mm_movemask_ps(ok) == 0xF;
     const __m128 x = allTurned ? unit.x : select(ok, unit.x, n.x);
     const __m128 y = allTurned ? unit.y : select(ok, unit.y, n.y);
     __m128 z = allTurned ? unit.z : select(ok, unit.z, n.z);
+    // Back to one vector a vertex: x and y of two lanes in each half of xy,
+    // z of each lane moved down in turn.
     const __m128 xy01 = _mm_unpacklo_ps(x, y);
     const __m128 xy23 = _mm_unpackhi_ps(x, y);
     auto store = [&](std::size_t lane, __m128 halves, bool high) {

@@ -93,7 +93,8 @@ inline __m128 load3(const Vec& v) {
     return _mm_movelh_ps(_mm_castpd_ps(_mm_set_sd(xy)), _mm_load_ss(&v.z));
 }
 
-// A sum of cross products as the four-lane form keeps it: lanes (z, x, y, 0).
+// A sum of cross products as the four-lane form keeps it: lanes (z, x, y) and
+// a fourth that nothing reads.
 using RotatedSum = __m128;
 
 inline Vec unrotated(RotatedSum sum) {
@@ -284,7 +285,7 @@ class TurnBatch {
 #ifdef DENT_SURFACE_SSE
     void turnFour(std::size_t first, Vec* normals) const;
 
-    alignas(16) float surface_[kSize][4]; // as summed: lanes (z, x, y, 0)
+    alignas(16) float surface_[kSize][4]; // as summed: lanes (z, x, y, unread)
 #else
     Vec surface_[kSize];
 #endif
